@@ -1,0 +1,28 @@
+#!/bin/sh
+# Installs the Debian packages that building and testing need, when missing.
+# Usage: scripts/setup.sh [extra-package ...]
+set -eu
+
+packages="g++ make cmake libgtest-dev $*"
+
+missing=""
+for package in $packages; do
+  if ! dpkg-query -W -f='${Status}' "$package" 2>/dev/null |
+      grep -q 'install ok installed'; then
+    missing="$missing $package"
+  fi
+done
+[ -z "$missing" ] && exit 0
+
+if [ "$(id -u)" -eq 0 ]; then
+  as_root=""
+elif command -v sudo >/dev/null 2>&1; then
+  as_root="sudo"
+else
+  echo "setup: need root (or sudo) to install:$missing" >&2
+  exit 1
+fi
+echo "setup: installing$missing"
+# A fresh machine has empty package lists.
+$as_root apt-get update
+DEBIAN_FRONTEND=noninteractive $as_root apt-get install -y --no-install-recommends $missing

@@ -1,0 +1,36 @@
+// The server: start-up steps, then the datagram loop, until the process is
+// ended from outside.
+#ifndef SYSLOG_LISTEN_LISTENER_SERVER_H_
+#define SYSLOG_LISTEN_LISTENER_SERVER_H_
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "cli/command_line.h"
+
+namespace syslog_listen {
+
+// Largest datagram recorded whole; the bytes of a longer one past this are
+// dropped.
+inline constexpr int kMaxDatagram = 10000;
+
+// Prints `text` to standard output, flushes every stream and ends the
+// process with `code`.
+[[noreturn]] void ExitWith(int code, std::string_view text);
+
+// outputFileName, or "syslog.<signed port>.log" when it is empty.
+std::string LogFileName(const Settings& settings);
+
+// The banner line for a start at `timestamp` (24 characters), with its line
+// feed.
+std::string BannerText(std::int16_t port, std::string_view timestamp);
+
+// Opens the log file, binds the socket, writes the banner and records every
+// datagram. Returns only by ending the process, on a start-up failure.
+[[noreturn]] void RunServer(const Settings& settings);
+
+}  // namespace syslog_listen
+
+#endif  // SYSLOG_LISTEN_LISTENER_SERVER_H_

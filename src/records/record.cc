@@ -1,0 +1,60 @@
+#include "records/record.h"
+
+#include <cstring>
+
+#include "common/messages.h"
+#include "records/names.h"
+#include "records/priority.h"
+
+namespace syslog_listen {
+
+namespace {
+
+void AppendDecimalByte(std::string& out, unsigned value) {
+  if (value >= 100) out.push_back(static_cast<char>('0' + value / 100));
+  if (value >= 10) out.push_back(static_cast<char>('0' + value / 10 % 10));
+  out.push_back(static_cast<char>('0' + value % 10));
+}
+
+}  // namespace
+
+void AppendDottedQuad(std::string& out, std::uint32_t addressNetOrder) {
+  // The value holds the address bytes in memory order, whatever the host's
+  // byte order, so read them back as bytes.
+  unsigned char bytes[4];
+  std::memcpy(bytes, &addressNetOrder, sizeof bytes);
+  for (int i = 0; i < 4; ++i) {
+    if (i > 0) out.push_back('.');
+    AppendDecimalByte(out, bytes[i]);
+  }
+}
+
+void AppendRecord(std::string& out, Output output, const Message& message,
+                  bool annotate) {
+  // The header is stripped whether or not the record is annotated.
+  const PriorityHeader header = ParsePriority(message.text);
+  if (annotate) {
+    out.append(message.arrivalTime);
+    out.push_back(' ');
+    if (header.priority != 0) {
+      const bool console = output == Output::kConsole;
+      out.append(console ? kConsoleFacility : kFileFacility);
+      out.append(FacilityName(FacilityIndex(header.priority)));
+      out.append(console ? kConsoleSeverity : kFileSeverity);
+      out.append(SeverityName(SeverityIndex(header.priority)));
+      out.append(kAnnotationFrom);
+      AppendDottedQuad(out, message.senderNetOrder);
+      out.append(kAnnotationEnd);
+    }
+  }
+  out.append(header.body);
+}
+
+std::string ComposeRecord(Output output, const Message& message,
+                          bool annotate) {
+  std::string out;
+  AppendRecord(out, output, message, annotate);
+  return out;
+}
+
+}  // namespace syslog_listen

@@ -1,0 +1,39 @@
+// Composes the bytes written for one received message: the optional arrival
+// time and annotation, then the body. Pure: no I/O.
+#ifndef SYSLOG_LISTEN_RECORDS_RECORD_H_
+#define SYSLOG_LISTEN_RECORDS_RECORD_H_
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace syslog_listen {
+
+// The console and the log file word the annotation differently.
+enum class Output { kConsole, kLogFile };
+
+struct Message {
+  // The datagram's bytes up to the first NUL.
+  std::string_view text;
+  // The time stamp text, 24 characters, no line feed.
+  std::string_view arrivalTime;
+  // IPv4 address as the receive reported it, in network byte order.
+  std::uint32_t senderNetOrder = 0;
+};
+
+// Appends the record for `message` to `out`. With `annotate`: the arrival
+// time and a space, then (for a recognised header) the annotation ending in
+// "\n>>"; always the body, with no line end added.
+void AppendRecord(std::string& out, Output output, const Message& message,
+                  bool annotate);
+
+// The same as a fresh string.
+std::string ComposeRecord(Output output, const Message& message,
+                          bool annotate);
+
+// Appends the address in dotted decimal, its bytes in network order.
+void AppendDottedQuad(std::string& out, std::uint32_t addressNetOrder);
+
+}  // namespace syslog_listen
+
+#endif  // SYSLOG_LISTEN_RECORDS_RECORD_H_

@@ -1,0 +1,229 @@
+// End-to-end: the real server on a free port, real datagrams from
+// 127.0.0.1, and the console and log file compared byte for byte.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "support/harness.h"
+
+namespace e2e {
+namespace {
+
+std::string Banner(int port) {
+  return "syslog server(port:" + std::to_string(SignedPort(port)) +
+         ") started on <time>\n";
+}
+
+// The size of the real text that `masked` stands for: each "<time>" is a
+// 24-character time stamp.
+std::size_t RealSize(const std::string& masked) {
+  std::size_t size = masked.size();
+  for (auto at = masked.find("<time>"); at != std::string::npos;
+       at = masked.find("<time>", at + 1)) {
+    size += 24 - 6;
+  }
+  return size;
+}
+
+// A server started with `-p <free port> -o log` plus `extra`, already
+// listening when the constructor returns.
+class Running {
+ public:
+  explicit Running(std::vector<std::string> extra = {},
+                   Console console = Console::kFile)
+      : port_(FreeUdpPort()), server_(Args(port_, extra), dir_.path(), console) {
+    ready_ = WaitForBanner(log());
+  }
+  bool ready() const { return ready_; }
+  int port() const { return port_; }
+  std::filesystem::path log() const { return dir_.path() / "test.log"; }
+  ServerProcess& server() { return server_; }
+  const UdpSocket& sender() const { return sender_; }
+  void Send(std::string_view bytes) const { sender_.SendTo(port_, bytes); }
+
+ private:
+  static std::vector<std::string> Args(int port,
+                                       const std::vector<std::string>& extra) {
+    std::vector<std::string> args = {"-p", std::to_string(port), "-o",
+                                     "test.log"};
+    args.insert(args.end(), extra.begin(), extra.end());
+    return args;
+  }
+
+  TempDir dir_;
+  UdpSocket sender_;
+  int port_;
+  ServerProcess server_;
+  bool ready_ = false;
+};
+
+// Plain records: the header is stripped, nothing is added between records,
+// and both outputs carry the same bytes.
+TEST(Loopback, PlainRecordsRunTogether) {
+  Running run;
+  ASSERT_TRUE(run.ready()) << run.server().ConsoleText();
+  run.Send("a");
+  run.Send("b");
+  run.Send("<13>hello\n");
+  run.Send("<0>boot\n");
+  run.Send("");  // an empty datagram adds nothing, and repeats nothing
+  run.Send("%s%n\n");
+  const std::string records = "abhello\n<0>boot\n%s%n\n";
+  const std::string expected = OnDisk(Banner(run.port()) + records);
+  const std::string file = WaitForSize(run.log(), RealSize(expected));
+  EXPECT_EQ(expected, MaskTimestamps(file));
+  ASSERT_TRUE(WaitUntil([&] { return run.server().ConsoleText() == file; }))
+      << run.server().ConsoleText();
+}
+
+// With -t: the arrival time in front of every record, and for a recognised
+// header the annotation naming facility, severity and 127.0.0.1, worded
+// differently on the console and in the file.
+TEST(Loopback, AnnotatedRecords) {
+  Running run({"-t"});
+  ASSERT_TRUE(run.ready()) << run.server().ConsoleText();
+  run.Send("<13>hello");
+  run.Send("plain\n");
+  run.Send("");
+  run.Send("<156>local3 warning\n");
+  run.Send("<-8>x");
+  const std::string file =
+      "<time> <type:user level, severity:notice> from 127.0.0.1\n>>hello"
+      "<time> plain\n"
+      "<time> "
+      "<time> <type:debug L3, severity:warning> from 127.0.0.1\n>>local3 "
+      "warning\n"
+      "<time> <type:unknown, severity:emergency> from 127.0.0.1\n>>x";
+  const std::string console =
+      "<time> <fac:user level, svt:notice> from 127.0.0.1\n>>hello"
+      "<time> plain\n"
+      "<time> "
+      "<time> <fac:debug L3, svt:warning> from 127.0.0.1\n>>local3 warning\n"
+      "<time> <fac:unknown, svt:emergency> from 127.0.0.1\n>>x";
+  const std::string expectFile = OnDisk(Banner(run.port()) + file);
+  const std::string expectConsole = OnDisk(Banner(run.port()) + console);
+  std::string masked;
+  EXPECT_TRUE(WaitUntil([&] {
+    return (masked = MaskTimestamps(ReadFile(run.log()))) == expectFile;
+  })) << masked;
+  EXPECT_TRUE(WaitUntil([&] {
+    return (masked = MaskTimestamps(run.server().ConsoleText())) ==
+           expectConsole;
+  })) << masked;
+}
+
+// The size limit and the NUL rule: 10000 bytes whole, a longer datagram cut
+// to its first 10000, and a NUL ends the text.
+TEST(Loopback, DatagramSizesAndNul) {
+  Running run;
+  ASSERT_TRUE(run.ready()) << run.server().ConsoleText();
+  const std::string full(10000, 'f');
+  const std::string longer = std::string(10000, 'g') + "LOST";
+  run.Send(full);
+  run.Send(longer);
+  run.Send(std::string("x\0y", 3));
+  run.Send("|");
+  const std::string records = full + longer.substr(0, 10000) + "x|";
+  const std::string expected = OnDisk(Banner(run.port())) + records;
+  const std::string file = WaitForSize(run.log(), RealSize(expected));
+  EXPECT_EQ(expected, MaskTimestamps(file));
+}
+
+// A port another socket holds: the bind fails with the signed port in the
+// message and exit code 6, and the default log file is still created.
+TEST(Loopback, TakenPortFailsAfterCreatingTheFile) {
+  TempDir dir;
+  UdpSocket holder(0, true);
+  ServerProcess server({"-p", std::to_string(holder.port())}, dir.path());
+  EXPECT_EQ(6, server.WaitForExit());
+  const int shown = SignedPort(holder.port());
+  EXPECT_EQ(OnDisk("bind to port: " + std::to_string(shown) + " error\n"),
+            server.ConsoleText());
+  const auto log = dir.path() / ("syslog." + std::to_string(shown) + ".log");
+  EXPECT_TRUE(std::filesystem::exists(log)) << log;
+  EXPECT_EQ("", ReadFile(log));
+}
+
+// Start-up failures and command-line errors end the process with their codes
+// and print only to standard output.
+TEST(Loopback, StartUpFailuresAndCommandLineErrors) {
+  struct {
+    std::vector<std::string> args;
+    int code;
+    std::string output;  // "" when the output holds the program name
+  } cases[] = {
+      {{"-o", "no/such/dir/x.log"},
+       4,
+       "failed to open file : no/such/dir/x.log for writing\n"},
+      {{"-p", "65536"}, 1, ""},
+      {{"-x", "-h"}, 1, ""},
+      {{"-h"}, 1, ""},
+  };
+  for (const auto& c : cases) {
+    TempDir dir;
+    ServerProcess server(c.args, dir.path());
+    EXPECT_EQ(c.code, server.WaitForExit()) << c.args[0];
+    const std::string console = server.ConsoleText();
+    if (!c.output.empty()) {
+      EXPECT_EQ(OnDisk(c.output), console);
+    } else if (c.args[0] == "-h") {
+      EXPECT_EQ(0u, console.find("Usage: ")) << console;
+      EXPECT_NE(std::string::npos,
+                console.find(OnDisk("  -h              this help\n")))
+          << console;
+    } else {
+      EXPECT_NE(std::string::npos, console.find(OnDisk(" -h to get help "
+                                                       "information\n")))
+          << console;
+    }
+    EXPECT_EQ("", ReadFile(dir.path() / "stderr.out")) << c.args[0];
+  }
+}
+
+// A console that is closed or a pipe without reader must not cost a record:
+// the file gets everything, once.
+TEST(Loopback, RecordsReachTheFileWhenTheConsoleIsGone) {
+  for (Console console : {Console::kClosed, Console::kPipeWithoutReader}) {
+    Running run({"-t"}, console);
+    ASSERT_TRUE(run.ready()) << static_cast<int>(console);
+    for (int i = 0; i < 50; ++i) run.Send("<13>m" + std::to_string(i) + "\n");
+    std::string expected = Banner(run.port());
+    for (int i = 0; i < 50; ++i) {
+      expected += "<time> <type:user level, severity:notice> from "
+                  "127.0.0.1\n>>m" + std::to_string(i) + "\n";
+    }
+    std::string masked;
+    EXPECT_TRUE(WaitUntil([&] {
+      return (masked = MaskTimestamps(ReadFile(run.log()))) ==
+             OnDisk(expected);
+    })) << static_cast<int>(console) << "\n" << masked;
+    EXPECT_TRUE(run.server().Running());
+  }
+}
+
+// A restart appends a new banner directly after the last record, even on
+// the same line.
+TEST(Loopback, RestartAppendsABanner) {
+  TempDir dir;
+  const int port = FreeUdpPort();
+  const std::vector<std::string> args = {"-p", std::to_string(port)};
+  const auto log = dir.path() / ("syslog." + std::to_string(SignedPort(port)) +
+                                 ".log");
+  {
+    ServerProcess first(args, dir.path());
+    ASSERT_TRUE(WaitForBanner(log));
+    UdpSocket().SendTo(port, "no line end");
+    WaitForSize(log, RealSize(OnDisk(Banner(port) + "no line end")));
+  }
+  ServerProcess second(args, dir.path());
+  std::string masked;
+  const std::string expected =
+      OnDisk(Banner(port) + "no line end" + Banner(port));
+  EXPECT_TRUE(WaitUntil([&] {
+    return (masked = MaskTimestamps(ReadFile(log))) == expected;
+  })) << masked;
+}
+
+}  // namespace
+}  // namespace e2e

@@ -1,0 +1,243 @@
+#include "support/harness.h"
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdint>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+#include <regex>
+#include <sstream>
+#include <stdexcept>
+#include <thread>
+
+namespace e2e {
+
+namespace {
+
+constexpr auto kPollInterval = std::chrono::milliseconds(5);
+
+const char* Env(const char* name) {
+  const char* value = std::getenv(name);
+  return value != nullptr && *value != '\0' ? value : nullptr;
+}
+
+[[noreturn]] void Fail(const std::string& what) {
+  throw std::runtime_error(what + ": " + std::strerror(errno));
+}
+
+sockaddr_in Loopback(int port, bool anyAddress) {
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_port = htons(static_cast<std::uint16_t>(port));
+  address.sin_addr.s_addr = htonl(anyAddress ? INADDR_ANY : INADDR_LOOPBACK);
+  return address;
+}
+
+// In the child: set up the console, then exec; never returns.
+[[noreturn]] void ExecServer(const std::vector<std::string>& command,
+                             const std::filesystem::path& dir, Console console,
+                             int pipeWriteEnd) {
+  if (chdir(dir.c_str()) != 0) _exit(126);
+  const int err = open("stderr.out", O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  if (err >= 0 && err != 2) {
+    dup2(err, 2);
+    close(err);
+  }
+  switch (console) {
+    case Console::kFile: {
+      const int out = open("console.out", O_WRONLY | O_CREAT | O_TRUNC, 0644);
+      if (out < 0) _exit(126);
+      if (out != 1) {
+        dup2(out, 1);
+        close(out);
+      }
+      break;
+    }
+    case Console::kClosed:
+      close(1);
+      break;
+    case Console::kPipeWithoutReader:
+      dup2(pipeWriteEnd, 1);
+      break;
+  }
+  std::vector<char*> argv;
+  for (const std::string& word : command) {
+    argv.push_back(const_cast<char*>(word.c_str()));
+  }
+  argv.push_back(nullptr);
+  // The server must meet SIGPIPE with the default action, as under a shell.
+  signal(SIGPIPE, SIG_DFL);
+  execvp(argv[0], argv.data());
+  _exit(127);
+}
+
+}  // namespace
+
+std::vector<std::string> ServerCommand() {
+  const char* command = Env("SYSLOG_LISTEN_COMMAND");
+  if (command == nullptr) return {SYSLOG_LISTEN_BINARY};
+  std::vector<std::string> words;
+  std::istringstream in(command);
+  for (std::string word; std::getline(in, word, ';');) {
+    if (!word.empty()) words.push_back(word);
+  }
+  return words;
+}
+
+bool CrlfLineEnds() {
+  const char* crlf = Env("SYSLOG_LISTEN_CRLF");
+  return crlf != nullptr && std::string_view(crlf) == "1";
+}
+
+std::string OnDisk(std::string_view text) {
+  if (!CrlfLineEnds()) return std::string(text);
+  std::string out;
+  for (char c : text) {
+    if (c == '\n') out.push_back('\r');
+    out.push_back(c);
+  }
+  return out;
+}
+
+std::chrono::milliseconds WaitLimit() {
+  const char* seconds = Env("SYSLOG_LISTEN_WAIT");
+  return std::chrono::seconds(seconds != nullptr ? std::atoi(seconds) : 20);
+}
+
+bool WaitUntil(const std::function<bool()>& done) {
+  const auto deadline = std::chrono::steady_clock::now() + WaitLimit();
+  while (!done()) {
+    if (std::chrono::steady_clock::now() > deadline) return false;
+    std::this_thread::sleep_for(kPollInterval);
+  }
+  return true;
+}
+
+std::string ReadFile(const std::filesystem::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+int SignedPort(int port) {
+  return static_cast<std::int16_t>(static_cast<std::uint16_t>(port));
+}
+
+std::string MaskTimestamps(const std::string& text) {
+  static const std::regex timestamp(
+      "(Sun|Mon|Tue|Wed|Thu|Fri|Sat) "
+      "(Jan|Feb|Mar|Apr|May|Jun|Jul|Aug|Sep|Oct|Nov|Dec) "
+      "[0-3][0-9] [0-2][0-9]:[0-5][0-9]:[0-6][0-9] [0-9]{4}");
+  return std::regex_replace(text, timestamp, "<time>");
+}
+
+TempDir::TempDir() {
+  std::string pattern =
+      (std::filesystem::temp_directory_path() / "syslog-listen-e2e.XXXXXX")
+          .string();
+  if (mkdtemp(pattern.data()) == nullptr) Fail("mkdtemp");
+  path_ = pattern;
+}
+
+TempDir::~TempDir() {
+  std::error_code ignored;
+  std::filesystem::remove_all(path_, ignored);
+}
+
+UdpSocket::UdpSocket(int port, bool anyAddress) {
+  fd_ = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+  if (fd_ < 0) Fail("socket");
+  sockaddr_in address = Loopback(port, anyAddress);
+  if (bind(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+    Fail("bind");
+  }
+  socklen_t length = sizeof address;
+  getsockname(fd_, reinterpret_cast<sockaddr*>(&address), &length);
+  port_ = ntohs(address.sin_port);
+}
+
+UdpSocket::~UdpSocket() { close(fd_); }
+
+void UdpSocket::SendTo(int port, std::string_view bytes) const {
+  const sockaddr_in to = Loopback(port, false);
+  if (sendto(fd_, bytes.data(), bytes.size(), 0,
+             reinterpret_cast<const sockaddr*>(&to), sizeof to) < 0) {
+    Fail("sendto");
+  }
+}
+
+int FreeUdpPort() { return UdpSocket(0, true).port(); }
+
+ServerProcess::ServerProcess(const std::vector<std::string>& args,
+                             const std::filesystem::path& dir, Console console)
+    : dir_(dir) {
+  std::vector<std::string> command = ServerCommand();
+  command.insert(command.end(), args.begin(), args.end());
+  int pipeEnds[2] = {-1, -1};
+  if (console == Console::kPipeWithoutReader &&
+      pipe2(pipeEnds, O_CLOEXEC) != 0) {
+    Fail("pipe");
+  }
+  pid_ = fork();
+  if (pid_ < 0) Fail("fork");
+  if (pid_ == 0) ExecServer(command, dir, console, pipeEnds[1]);
+  // The reader goes before the server writes anything: like `| head -0`.
+  if (pipeEnds[0] >= 0) close(pipeEnds[0]);
+  if (pipeEnds[1] >= 0) close(pipeEnds[1]);
+}
+
+ServerProcess::~ServerProcess() { Kill(); }
+
+bool ServerProcess::Running() {
+  if (exitStatus_) return false;
+  int status = 0;
+  if (waitpid(pid_, &status, WNOHANG) != pid_) return true;
+  exitStatus_ = status;
+  return false;
+}
+
+std::optional<int> ServerProcess::WaitForExit() {
+  if (!WaitUntil([this] { return !Running(); })) return std::nullopt;
+  if (!WIFEXITED(*exitStatus_)) return std::nullopt;
+  return WEXITSTATUS(*exitStatus_);
+}
+
+void ServerProcess::Kill() {
+  if (!Running()) return;
+  kill(pid_, SIGKILL);
+  int status = 0;
+  waitpid(pid_, &status, 0);
+  exitStatus_ = status;
+}
+
+std::string ServerProcess::ConsoleText() const {
+  return ReadFile(dir_ / "console.out");
+}
+
+bool WaitForBanner(const std::filesystem::path& path) {
+  return WaitUntil([&] {
+    const std::string text = ReadFile(path);
+    const auto start = text.rfind("syslog server(port:");
+    return start != std::string::npos &&
+           text.find('\n', start) != std::string::npos;
+  });
+}
+
+std::string WaitForSize(const std::filesystem::path& path, std::size_t size) {
+  std::string text;
+  WaitUntil([&] {
+    text = ReadFile(path);
+    return text.size() >= size;
+  });
+  return text;
+}
+
+}  // namespace e2e

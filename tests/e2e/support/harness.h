@@ -1,0 +1,113 @@
+// Runs the real server as a child process on a loopback port, sends it UDP
+// datagrams and reads back what it wrote. POSIX only: the server under test
+// may still be another platform's build, started through a command prefix.
+#ifndef SYSLOG_LISTEN_TESTS_E2E_SUPPORT_HARNESS_H_
+#define SYSLOG_LISTEN_TESTS_E2E_SUPPORT_HARNESS_H_
+
+#include <sys/types.h>
+
+#include <chrono>
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace e2e {
+
+// The words that start the server: SYSLOG_LISTEN_COMMAND from the
+// environment (words separated by ';'), else the binary built beside us.
+std::vector<std::string> ServerCommand();
+
+// True when the server writes its outputs in a text mode that turns every
+// line feed into CR LF (SYSLOG_LISTEN_CRLF=1).
+bool CrlfLineEnds();
+
+// `text` as the server's outputs carry it: LF becomes CR LF in CRLF mode.
+std::string OnDisk(std::string_view text);
+
+// How long to wait for anything the server should do (SYSLOG_LISTEN_WAIT,
+// in seconds; 20 by default).
+std::chrono::milliseconds WaitLimit();
+
+// Polls `done` until it holds or the wait limit passes.
+bool WaitUntil(const std::function<bool()>& done);
+
+// Whole contents, or "" when the file cannot be read.
+std::string ReadFile(const std::filesystem::path& path);
+
+// The port number as the server prints it: its 16 bits read signed.
+int SignedPort(int port);
+
+// Replaces every time stamp text ("Mon Jun 02 09:05:07 2025") with "<time>".
+std::string MaskTimestamps(const std::string& text);
+
+// A fresh directory, removed with everything in it.
+class TempDir {
+ public:
+  TempDir();
+  ~TempDir();
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+  const std::filesystem::path& path() const { return path_; }
+
+ private:
+  std::filesystem::path path_;
+};
+
+// A UDP socket on 127.0.0.1 or on every address; closed on destruction.
+class UdpSocket {
+ public:
+  // Port 0 picks a free one.
+  explicit UdpSocket(int port = 0, bool anyAddress = false);
+  ~UdpSocket();
+  UdpSocket(const UdpSocket&) = delete;
+  UdpSocket& operator=(const UdpSocket&) = delete;
+  int port() const { return port_; }
+  void SendTo(int port, std::string_view bytes) const;
+
+ private:
+  int fd_ = -1;
+  int port_ = 0;
+};
+
+// A port that was free a moment ago.
+int FreeUdpPort();
+
+enum class Console { kFile, kClosed, kPipeWithoutReader };
+
+// The server as a child process, in `dir`, its standard output captured in
+// dir/console.out. Killed on destruction.
+class ServerProcess {
+ public:
+  ServerProcess(const std::vector<std::string>& args,
+                const std::filesystem::path& dir,
+                Console console = Console::kFile);
+  ~ServerProcess();
+  ServerProcess(const ServerProcess&) = delete;
+  ServerProcess& operator=(const ServerProcess&) = delete;
+
+  // The exit code once the process has ended by itself, within the limit.
+  std::optional<int> WaitForExit();
+  // True while the process has not ended.
+  bool Running();
+  void Kill();
+  std::string ConsoleText() const;
+
+ private:
+  pid_t pid_ = -1;
+  std::filesystem::path dir_;
+  std::optional<int> exitStatus_;
+};
+
+// Waits until `path` holds a whole banner line; returns whether it did.
+bool WaitForBanner(const std::filesystem::path& path);
+
+// Waits until `path` holds at least `size` bytes, then returns them all.
+std::string WaitForSize(const std::filesystem::path& path, std::size_t size);
+
+}  // namespace e2e
+
+#endif  // SYSLOG_LISTEN_TESTS_E2E_SUPPORT_HARNESS_H_

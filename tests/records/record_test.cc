@@ -1,0 +1,104 @@
+#include "records/record.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+
+namespace syslog_listen {
+namespace {
+
+constexpr std::string_view kTime = "Mon Jun 02 09:05:07 2025";
+
+std::uint32_t Address(unsigned char a, unsigned char b, unsigned char c,
+                      unsigned char d) {
+  const unsigned char bytes[4] = {a, b, c, d};
+  std::uint32_t value;
+  std::memcpy(&value, bytes, sizeof value);
+  return value;
+}
+
+TEST(ComposeRecord, BothOutputsByteForByte) {
+  struct {
+    std::string text;
+    bool annotate;
+    std::string console;
+    std::string file;
+  } cases[] = {
+      {"<13>hello", true,
+       "Mon Jun 02 09:05:07 2025 <fac:user level, svt:notice> from "
+       "10.0.0.7\n>>hello",
+       "Mon Jun 02 09:05:07 2025 <type:user level, severity:notice> from "
+       "10.0.0.7\n>>hello"},
+      {"<13>hello", false, "hello", "hello"},
+      {"hello", true, "Mon Jun 02 09:05:07 2025 hello",
+       "Mon Jun 02 09:05:07 2025 hello"},
+      {"<0>boot", true, "Mon Jun 02 09:05:07 2025 <0>boot",
+       "Mon Jun 02 09:05:07 2025 <0>boot"},
+      {"", true, "Mon Jun 02 09:05:07 2025 ", "Mon Jun 02 09:05:07 2025 "},
+      {"", false, "", ""},
+      {"<191>x\n", true,
+       "Mon Jun 02 09:05:07 2025 <fac:p4, svt:debug> from 10.0.0.7\n>>x\n",
+       "Mon Jun 02 09:05:07 2025 <type:p4, severity:debug> from "
+       "10.0.0.7\n>>x\n"},
+      // A header without '>' keeps the whole text but is still annotated.
+      {"<13 no close", true,
+       "Mon Jun 02 09:05:07 2025 <fac:user level, svt:notice> from "
+       "10.0.0.7\n>><13 no close",
+       "Mon Jun 02 09:05:07 2025 <type:user level, severity:notice> from "
+       "10.0.0.7\n>><13 no close"},
+      // Empty body: the record ends on ">>".
+      {"<192>", true,
+       "Mon Jun 02 09:05:07 2025 <fac:kernel, svt:emergency> from "
+       "10.0.0.7\n>>",
+       "Mon Jun 02 09:05:07 2025 <type:kernel, severity:emergency> from "
+       "10.0.0.7\n>>"},
+      // A negative priority names no facility of the table.
+      {"<-8>x", true,
+       "Mon Jun 02 09:05:07 2025 <fac:unknown, svt:emergency> from "
+       "10.0.0.7\n>>x",
+       "Mon Jun 02 09:05:07 2025 <type:unknown, severity:emergency> from "
+       "10.0.0.7\n>>x"},
+      {"<-8>x", false, "x", "x"},
+      // Received bytes are data, never a format.
+      {"<14>%s%n%d", true,
+       "Mon Jun 02 09:05:07 2025 <fac:user level, svt:info> from "
+       "10.0.0.7\n>>%s%n%d",
+       "Mon Jun 02 09:05:07 2025 <type:user level, severity:info> from "
+       "10.0.0.7\n>>%s%n%d"},
+      {"\xff\x80\r\n\x1b[2J", false, "\xff\x80\r\n\x1b[2J",
+       "\xff\x80\r\n\x1b[2J"},
+  };
+  for (const auto& c : cases) {
+    Message message{c.text, kTime, Address(10, 0, 0, 7)};
+    EXPECT_EQ(c.console, ComposeRecord(Output::kConsole, message, c.annotate))
+        << c.text << " annotate=" << c.annotate;
+    EXPECT_EQ(c.file, ComposeRecord(Output::kLogFile, message, c.annotate))
+        << c.text << " annotate=" << c.annotate;
+  }
+}
+
+TEST(AppendRecord, AppendsAfterEarlierRecords) {
+  std::string out = "a";
+  AppendRecord(out, Output::kLogFile, Message{"<13>b", kTime, 0}, false);
+  EXPECT_EQ("ab", out);
+}
+
+TEST(AppendDottedQuad, BytesInNetworkOrderWithoutLeadingZeros) {
+  struct {
+    std::uint32_t address;
+    const char* text;
+  } cases[] = {{Address(127, 0, 0, 1), "127.0.0.1"},
+               {Address(0, 0, 0, 0), "0.0.0.0"},
+               {Address(255, 255, 255, 255), "255.255.255.255"},
+               {Address(192, 168, 10, 100), "192.168.10.100"},
+               {Address(1, 20, 9, 200), "1.20.9.200"}};
+  for (const auto& c : cases) {
+    std::string out;
+    AppendDottedQuad(out, c.address);
+    EXPECT_EQ(c.text, out);
+  }
+}
+
+}  // namespace
+}  // namespace syslog_listen
