@@ -10,9 +10,10 @@ namespace syslog_listen {
 
 inline constexpr std::int16_t kDefaultPort = 514;
 
-// Exit codes.
+// Exit codes. A socket interface that fails to start gets a code of its own:
+// 0 would report the failure as a normal end.
 inline constexpr int kExitCommandLine = 1;
-inline constexpr int kExitSocketStart = 0;
+inline constexpr int kExitSocketStart = 3;
 inline constexpr int kExitOpenLog = 4;
 inline constexpr int kExitSocket = 5;
 inline constexpr int kExitBind = 6;

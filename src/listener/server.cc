@@ -109,30 +109,47 @@ std::string BannerText(std::int16_t port, std::string_view timestamp) {
   return text;
 }
 
+Startup StartServer(const Settings& settings) {
+  Startup startup;
+  const std::string logName = LogFileName(settings);
+  startup.log = OpenLogFile(logName);
+  if (startup.log == nullptr) {
+    startup.failure = Concat(kOpenLogHead, logName, kOpenLogTail);
+    startup.exitCode = kExitOpenLog;
+    return startup;
+  }
+  if (!StartSockets()) {
+    startup.failure = kSocketStartFailed;
+    startup.exitCode = kExitSocketStart;
+    return startup;
+  }
+  startup.socket = OpenUdpSocket();
+  if (startup.socket < 0) {
+    startup.failure = kSocketFailed;
+    startup.exitCode = kExitSocket;
+    return startup;
+  }
+  // The port is bound as unsigned 16 bits but printed signed.
+  if (!BindAnyIPv4(startup.socket, static_cast<std::uint16_t>(settings.port))) {
+    startup.failure =
+        Concat(kBindHead, std::to_string(settings.port), kBindTail);
+    startup.exitCode = kExitBind;
+  }
+  return startup;
+}
+
 void RunServer(const Settings& settings) {
   std::setvbuf(stdout, nullptr, _IOFBF, kStreamBuffer);
-  const std::string logName = LogFileName(settings);
-  // The file comes first, so a failure on the network side leaves it there.
-  std::FILE* log = OpenLogFile(logName);
-  if (log == nullptr) {
-    ExitWith(kExitOpenLog, Concat(kOpenLogHead, logName, kOpenLogTail));
-  }
-  std::setvbuf(log, nullptr, _IOFBF, kStreamBuffer);
-  if (!StartSockets()) ExitWith(kExitSocketStart, kSocketStartFailed);
-  const SocketHandle socket = OpenUdpSocket();
-  if (socket < 0) ExitWith(kExitSocket, kSocketFailed);
-  // The port is bound as unsigned 16 bits but printed signed.
-  if (!BindAnyIPv4(socket, static_cast<std::uint16_t>(settings.port))) {
-    ExitWith(kExitBind,
-             Concat(kBindHead, std::to_string(settings.port), kBindTail));
-  }
+  const Startup startup = StartServer(settings);
+  if (!startup.started()) ExitWith(startup.exitCode, startup.failure);
+  std::setvbuf(startup.log, nullptr, _IOFBF, kStreamBuffer);
   char started[kTimestampLength];
   Now(started);
   const std::string banner =
       BannerText(settings.port, std::string_view(started, kTimestampLength));
   Write(stdout, banner);
-  Write(log, banner);
-  ReceiveForever(socket, log, settings.annotate);
+  Write(startup.log, banner);
+  ReceiveForever(startup.socket, startup.log, settings.annotate);
 }
 
 }  // namespace syslog_listen

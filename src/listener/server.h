@@ -9,6 +9,7 @@
 #include <string_view>
 
 #include "cli/command_line.h"
+#include "listener/platform.h"
 
 namespace syslog_listen {
 
@@ -27,8 +28,24 @@ std::string LogFileName(const Settings& settings);
 // feed.
 std::string BannerText(std::int16_t port, std::string_view timestamp);
 
-// Opens the log file, binds the socket, writes the banner and records every
-// datagram. Returns only by ending the process, on a start-up failure.
+// What start-up produced: the open log file and the bound socket, or the
+// message and exit code of the step that failed.
+struct Startup {
+  std::FILE* log = nullptr;
+  SocketHandle socket = -1;
+  std::string failure;  // empty when every step succeeded
+  int exitCode = 0;
+  bool started() const { return failure.empty(); }
+};
+
+// Settles the log file name and opens the file, then starts the socket
+// interface, creates the socket and binds it, in that order, stopping at the
+// first step that fails. The file comes first, so a failure on the network
+// side still leaves it in place.
+Startup StartServer(const Settings& settings);
+
+// Starts the server, writes the banner and records every datagram. Returns
+// only by ending the process, on a start-up failure.
 [[noreturn]] void RunServer(const Settings& settings);
 
 }  // namespace syslog_listen

@@ -69,7 +69,8 @@ TEST(Loopback, PlainRecordsRunTogether) {
   run.Send("<0>boot\n");
   run.Send("");  // an empty datagram adds nothing, and repeats nothing
   run.Send("%s%n\n");
-  const std::string records = "abhello\n<0>boot\n%s%n\n";
+  run.Send("crlf\r\n");  // text mode adds CR before LF without looking
+  const std::string records = "abhello\n<0>boot\n%s%n\ncrlf\r\n";
   const std::string expected = OnDisk(Banner(run.port()) + records);
   const std::string file = WaitForSize(run.log(), RealSize(expected));
   EXPECT_EQ(expected, MaskTimestamps(file));
@@ -130,19 +131,24 @@ TEST(Loopback, DatagramSizesAndNul) {
   EXPECT_EQ(expected, MaskTimestamps(file));
 }
 
-// A port another socket holds: the bind fails with the signed port in the
-// message and exit code 6, and the default log file is still created.
+// A port that another socket or another server holds: the bind fails with
+// the signed port in the message and exit code 6, and the default log file
+// is still created.
 TEST(Loopback, TakenPortFailsAfterCreatingTheFile) {
-  TempDir dir;
-  UdpSocket holder(0, true);
-  ServerProcess server({"-p", std::to_string(holder.port())}, dir.path());
-  EXPECT_EQ(6, server.WaitForExit());
-  const int shown = SignedPort(holder.port());
-  EXPECT_EQ(OnDisk("bind to port: " + std::to_string(shown) + " error\n"),
-            server.ConsoleText());
-  const auto log = dir.path() / ("syslog." + std::to_string(shown) + ".log");
-  EXPECT_TRUE(std::filesystem::exists(log)) << log;
-  EXPECT_EQ("", ReadFile(log));
+  UdpSocket socketHolder(0, true);
+  Running serverHolder;
+  ASSERT_TRUE(serverHolder.ready());
+  for (int port : {socketHolder.port(), serverHolder.port()}) {
+    TempDir dir;
+    ServerProcess server({"-p", std::to_string(port)}, dir.path());
+    EXPECT_EQ(6, server.WaitForExit()) << port;
+    const int shown = SignedPort(port);
+    EXPECT_EQ(OnDisk("bind to port: " + std::to_string(shown) + " error\n"),
+              server.ConsoleText());
+    const auto log = dir.path() / ("syslog." + std::to_string(shown) + ".log");
+    EXPECT_TRUE(std::filesystem::exists(log)) << log;
+    EXPECT_EQ("", ReadFile(log));
+  }
 }
 
 // Start-up failures and command-line errors end the process with their codes

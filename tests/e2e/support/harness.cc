@@ -15,7 +15,6 @@
 #include <fstream>
 #include <iterator>
 #include <regex>
-#include <sstream>
 #include <stdexcept>
 #include <thread>
 
@@ -83,13 +82,12 @@ sockaddr_in Loopback(int port, bool anyAddress) {
 }  // namespace
 
 std::vector<std::string> ServerCommand() {
-  const char* command = Env("SYSLOG_LISTEN_COMMAND");
-  if (command == nullptr) return {SYSLOG_LISTEN_BINARY};
   std::vector<std::string> words;
-  std::istringstream in(command);
-  for (std::string word; std::getline(in, word, ';');) {
-    if (!word.empty()) words.push_back(word);
+  if (const char* launcher = Env("SYSLOG_LISTEN_LAUNCHER")) {
+    words.push_back(launcher);
   }
+  const char* server = Env("SYSLOG_LISTEN_SERVER");
+  words.push_back(server != nullptr ? server : SYSLOG_LISTEN_BINARY);
   return words;
 }
 

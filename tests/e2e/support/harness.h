@@ -17,8 +17,9 @@
 
 namespace e2e {
 
-// The words that start the server: SYSLOG_LISTEN_COMMAND from the
-// environment (words separated by ';'), else the binary built beside us.
+// The words that start the server: the executable SYSLOG_LISTEN_SERVER
+// (else the one built beside the tests), run through SYSLOG_LISTEN_LAUNCHER
+// when that is set (for example wine, for the Windows build).
 std::vector<std::string> ServerCommand();
 
 // True when the server writes its outputs in a text mode that turns every

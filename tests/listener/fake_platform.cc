@@ -1,0 +1,40 @@
+#include "listener/fake_platform.h"
+
+#include "listener/platform.h"
+
+namespace syslog_listen {
+
+namespace fake {
+Script script;
+}  // namespace fake
+
+using fake::script;
+
+void PrepareProcess() {}
+
+std::FILE* OpenLogFile(const std::string& name) {
+  script.calls.push_back("open " + name);
+  // Any open stream will do: the tests only look at what start-up returns.
+  return script.openLog ? stdout : nullptr;
+}
+
+bool StartSockets() {
+  script.calls.push_back("start");
+  return script.startSockets;
+}
+
+SocketHandle OpenUdpSocket() {
+  script.calls.push_back("socket");
+  return script.openSocket ? 7 : -1;
+}
+
+bool BindAnyIPv4(SocketHandle, std::uint16_t port) {
+  script.calls.push_back("bind " + std::to_string(port));
+  return script.bind;
+}
+
+int ReceiveDatagram(SocketHandle, char*, int, std::uint32_t*) { return -1; }
+
+bool ToLocalTime(std::time_t, std::tm*) { return false; }
+
+}  // namespace syslog_listen
