@@ -53,7 +53,8 @@ CommandLine ParseCommandLine(int argc, const char* const* argv) {
       case 'o':
       case 'O':
         // The value is consumed even when it looks like an option.
-        if (i + 1 >= argc) return Failure(programName, std::string(kNoFileName));
+        if (i + 1 >= argc)
+          return Failure(programName, std::string(kNoFileName));
         result.settings.outputFileName = argv[++i];
         break;
       case 'p':

@@ -64,6 +64,13 @@ inline constexpr std::string_view kFileSeverity = ", severity:";
 inline constexpr std::string_view kAnnotationFrom = "> from ";
 inline constexpr std::string_view kAnnotationEnd = "\n>>";
 
+// Standard error, at most once a second, when the system has dropped
+// datagrams: "syslog-listen: " count " datagrams dropped ...\n". Kept off
+// standard output so that the console records stay as they are.
+inline constexpr std::string_view kDropReportHead = "syslog-listen: ";
+inline constexpr std::string_view kDropReportTail =
+    " datagrams dropped by the system since start (receive queue full)\n";
+
 }  // namespace syslog_listen
 
 #endif  // SYSLOG_LISTEN_COMMON_MESSAGES_H_

@@ -13,7 +13,8 @@ inline constexpr std::size_t kTimestampLength = 24;
 
 // Time stamp text shown for a moment that cannot be rendered: the clock could
 // not be converted, or a field (the year above all) does not fit its width.
-inline constexpr std::string_view kUnknownTimestamp = "??? ??? ?? ??:??:?? ????";
+inline constexpr std::string_view kUnknownTimestamp =
+    "??? ??? ?? ??:??:?? ????";
 
 // Writes exactly kTimestampLength characters (no terminator, no line feed)
 // for a broken-down local time. Out-of-range fields give kUnknownTimestamp.

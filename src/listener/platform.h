@@ -13,11 +13,18 @@ namespace syslog_listen {
 // A file descriptor or a SOCKET; the invalid value reads as negative.
 using SocketHandle = std::intptr_t;
 
+// The receive queue asked for: a burst of tens of thousands of small
+// datagrams fits while the server writes.
+inline constexpr int kReceiveQueueBytes = 8 * 1024 * 1024;
+
 // Run first. Makes sure standard input, output and error are open (on the
 // null device if need be), so that the log file or the socket cannot take
 // their places, and makes writes to a pipe without reader fail instead of
 // ending the process.
 void PrepareProcess();
+
+// True when `stream` writes to the null device, where writing is wasted.
+bool IsNullDevice(std::FILE* stream);
 
 // Opens the log file write-only for appending, in text mode, creating it
 // (mode 0644 where there are such bits) if needed; no lock. nullptr on
@@ -27,18 +34,32 @@ std::FILE* OpenLogFile(const std::string& name);
 // Starts the socket interface; false on failure.
 bool StartSockets();
 
-// A blocking IPv4 UDP socket; negative on failure.
+// A blocking IPv4 UDP socket with a receive queue as large as the system
+// grants, up to kReceiveQueueBytes; negative on failure.
 SocketHandle OpenUdpSocket();
 
 // Binds to every local IPv4 address and the given port; false on failure.
 bool BindAnyIPv4(SocketHandle socket, std::uint16_t port);
 
-// Waits for one datagram and copies at most `capacity` bytes of it to
-// `buffer`; a longer datagram is cut to `capacity` bytes. Returns the number
-// of bytes copied and the sender's IPv4 address (network byte order), or -1
-// on failure.
-int ReceiveDatagram(SocketHandle socket, char* buffer, int capacity,
-                    std::uint32_t* senderNetOrder);
+// One datagram of a batch. The caller points `data` at `capacity` bytes.
+struct DatagramSlot {
+  char* data = nullptr;
+  int size = 0;  // bytes received; a longer datagram is cut to capacity
+  std::uint32_t senderNetOrder = 0;
+};
+
+// Receives up to `count` datagrams into `slots`. `waitMs` says how long to
+// wait for the first one: -1 as long as it takes, 0 not at all, else at
+// most that many milliseconds; the rest of the batch is only what is queued
+// already. Senders' addresses are filled in only when `withSenders` is set:
+// asking for them costs the system time per datagram. Returns how many were
+// received (0 when none came in time), or -1 on failure. Where the system
+// counts the datagrams it dropped for the
+// socket because its queue was full, `*dropped` is set to that count since
+// the socket was opened; elsewhere it is left alone.
+int ReceiveBatch(SocketHandle socket, DatagramSlot* slots, int count,
+                 int capacity, bool withSenders, int waitMs,
+                 std::uint32_t* dropped);
 
 // Converts to the machine's local time; false if it cannot.
 bool ToLocalTime(std::time_t time, std::tm* local);

@@ -1,9 +1,9 @@
 // Windows side of the platform seam: Winsock 1.1 and the C runtime's text
 // mode, which writes every line feed as CR LF on the console and in the file.
+#include <io.h>
+#include <windows.h>
 #include <winsock2.h>
 #include <ws2tcpip.h>
-#include <windows.h>
-#include <io.h>
 
 #include <cstdio>
 
@@ -20,7 +20,8 @@ void DisableQuickEdit() {
   HANDLE input = GetStdHandle(STD_INPUT_HANDLE);
   DWORD mode = 0;
   if (input == INVALID_HANDLE_VALUE || !GetConsoleMode(input, &mode)) return;
-  SetConsoleMode(input, (mode | ENABLE_EXTENDED_FLAGS) & ~ENABLE_QUICK_EDIT_MODE);
+  SetConsoleMode(input,
+                 (mode | ENABLE_EXTENDED_FLAGS) & ~ENABLE_QUICK_EDIT_MODE);
 }
 
 // A standard stream without a handle gets the null device, so that writes
@@ -39,6 +40,15 @@ void PrepareProcess() {
   DisableQuickEdit();
 }
 
+bool IsNullDevice(std::FILE* stream) {
+  // NUL is a character device that is not a console.
+  const HANDLE handle =
+      reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(stream)));
+  DWORD mode = 0;
+  return GetFileType(handle) == FILE_TYPE_CHAR &&
+         !GetConsoleMode(handle, &mode);
+}
+
 std::FILE* OpenLogFile(const std::string& name) {
   // Text mode, appending, shared with other readers and writers.
   return std::fopen(name.c_str(), "a");
@@ -52,6 +62,9 @@ bool StartSockets() {
 SocketHandle OpenUdpSocket() {
   const SOCKET s = socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP);
   if (s == INVALID_SOCKET) return -1;
+  const int size = kReceiveQueueBytes;
+  setsockopt(s, SOL_SOCKET, SO_RCVBUF, reinterpret_cast<const char*>(&size),
+             sizeof size);
   return static_cast<SocketHandle>(s);
 }
 
@@ -69,24 +82,33 @@ bool BindAnyIPv4(SocketHandle socketHandle, std::uint16_t port) {
   return bind(s, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
 }
 
-int ReceiveDatagram(SocketHandle socketHandle, char* buffer, int capacity,
-                    std::uint32_t* senderNetOrder) {
+int ReceiveBatch(SocketHandle socketHandle, DatagramSlot* slots, int count,
+                 int capacity, bool, int waitMs, std::uint32_t*) {
+  const SOCKET s = static_cast<SOCKET>(socketHandle);
+  if (count < 1) return 0;
+  if (waitMs >= 0) {
+    fd_set readable;
+    FD_ZERO(&readable);
+    FD_SET(s, &readable);
+    timeval timeout{waitMs / 1000, (waitMs % 1000) * 1000};
+    const int ready = select(0, &readable, nullptr, nullptr, &timeout);
+    if (ready == SOCKET_ERROR) return -1;
+    if (ready == 0) return 0;
+  }
+  // Winsock 1.1 has no batched receive: one datagram per call.
   sockaddr_in sender{};
   int senderLength = sizeof sender;
-  const int received =
-      recvfrom(static_cast<SOCKET>(socketHandle), buffer, capacity, 0,
-               reinterpret_cast<sockaddr*>(&sender), &senderLength);
-  if (received != SOCKET_ERROR) {
-    *senderNetOrder = sender.sin_addr.s_addr;
-    return received;
-  }
+  int received = recvfrom(s, slots[0].data, capacity, 0,
+                          reinterpret_cast<sockaddr*>(&sender), &senderLength);
   // A longer datagram is reported as an error, with the buffer filled by
   // its first `capacity` bytes: keep those, as POSIX does.
-  if (WSAGetLastError() == WSAEMSGSIZE) {
-    *senderNetOrder = sender.sin_addr.s_addr;
-    return capacity;
+  if (received == SOCKET_ERROR && WSAGetLastError() == WSAEMSGSIZE) {
+    received = capacity;
   }
-  return -1;
+  if (received == SOCKET_ERROR) return -1;
+  slots[0].size = received;
+  slots[0].senderNetOrder = sender.sin_addr.s_addr;
+  return 1;
 }
 
 bool ToLocalTime(std::time_t time, std::tm* local) {

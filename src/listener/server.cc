@@ -10,6 +10,7 @@
 
 #include "common/messages.h"
 #include "common/timestamp.h"
+#include "listener/drop_report.h"
 #include "listener/platform.h"
 #include "records/record.h"
 
@@ -17,24 +18,49 @@ namespace syslog_listen {
 
 namespace {
 
-// Output buffers: records are flushed before every wait anyway, so a tty
-// gains nothing from line buffering, which would cost a write per line.
-constexpr std::size_t kStreamBuffer = 64 * 1024;
+using Clock = DropReport::Clock;
 
-// The current local time as time stamp text.
-void Now(char (&out)[kTimestampLength]) {
+// Datagrams asked for per receive call.
+constexpr int kBatch = 64;
+// Records gather in memory and are written once this much has gathered, and
+// always before the server waits.
+constexpr std::size_t kWriteThreshold = 64 * 1024;
+// Room for the longest record: time stamp, annotation and a whole datagram.
+constexpr std::size_t kMaxRecord = kMaxDatagram + 256;
+
+// Time stamp text for a moment of the local clock.
+void Render(std::time_t time, char (&out)[kTimestampLength]) {
   std::tm local{};
-  if (ToLocalTime(std::time(nullptr), &local)) {
+  if (ToLocalTime(time, &local)) {
     FormatTimestamp(local, out);
   } else {
     std::copy(kUnknownTimestamp.begin(), kUnknownTimestamp.end(), out);
   }
 }
 
-// The results of writes and flushes are deliberately not looked at: a
-// console that is gone must not stop the records reaching the log file.
+// The arrival time: rendered once per second, not once per datagram.
+class ArrivalClock {
+ public:
+  std::string_view Now() {
+    const std::time_t now = std::time(nullptr);
+    if (!valid_ || now != second_) {
+      Render(now, text_);
+      second_ = now;
+      valid_ = true;
+    }
+    return std::string_view(text_, kTimestampLength);
+  }
+
+ private:
+  bool valid_ = false;
+  std::time_t second_ = 0;
+  char text_[kTimestampLength] = {};
+};
+
+// The results of writes are deliberately not looked at: a console that is
+// gone must not stop the records reaching the log file.
 void Write(std::FILE* stream, std::string_view bytes) {
-  std::fwrite(bytes.data(), 1, bytes.size(), stream);
+  if (!bytes.empty()) std::fwrite(bytes.data(), 1, bytes.size(), stream);
 }
 
 std::string Concat(std::string_view head, std::string_view value,
@@ -45,6 +71,16 @@ std::string Concat(std::string_view head, std::string_view value,
   return text;
 }
 
+// The message text: the datagram's bytes up to the first NUL.
+std::string_view TextOf(const DatagramSlot& slot) {
+  const auto size = static_cast<std::size_t>(slot.size);
+  const void* nul = std::memchr(slot.data, '\0', size);
+  return std::string_view(
+      slot.data, nul != nullptr ? static_cast<std::size_t>(
+                                      static_cast<const char*>(nul) - slot.data)
+                                : size);
+}
+
 // After a failed receive, pause longer each time it fails again in a row, so
 // that a lasting fault cannot spin a core.
 void BackOff(int consecutiveFailures) {
@@ -52,42 +88,85 @@ void BackOff(int consecutiveFailures) {
       std::chrono::milliseconds(std::min(consecutiveFailures, 100)));
 }
 
-[[noreturn]] void ReceiveForever(SocketHandle socket, std::FILE* log,
-                                 bool annotate) {
-  static char buffer[kMaxDatagram];
-  std::string consoleRecord;
-  std::string fileRecord;
-  int failures = 0;
-  for (;;) {
-    // Whenever the server waits, every record so far is in the file.
-    std::fflush(log);
-    std::fflush(stdout);
-    Message message;
-    const int received =
-        ReceiveDatagram(socket, buffer, kMaxDatagram, &message.senderNetOrder);
-    // A failed receive writes no record; an empty datagram is empty text.
-    if (received < 0) {
-      BackOff(++failures);
-      continue;
-    }
-    failures = 0;
-    const auto size = static_cast<std::size_t>(received);
-    const void* nul = std::memchr(buffer, '\0', size);
-    message.text = std::string_view(
-        buffer, nul ? static_cast<std::size_t>(static_cast<const char*>(nul) -
-                                               buffer)
-                    : size);
-    char arrival[kTimestampLength];
-    Now(arrival);
-    message.arrivalTime = std::string_view(arrival, kTimestampLength);
-    consoleRecord.clear();
-    fileRecord.clear();
-    AppendRecord(consoleRecord, Output::kConsole, message, annotate);
-    AppendRecord(fileRecord, Output::kLogFile, message, annotate);
-    Write(stdout, consoleRecord);
-    Write(log, fileRecord);
+// The datagram loop: drain the socket in batches, composing records into
+// one buffer per output; write the buffers out before every wait.
+class Receiver {
+ public:
+  Receiver(SocketHandle socket, std::FILE* log, bool annotate)
+      : socket_(socket),
+        log_(log),
+        annotate_(annotate),
+        // Run as a daemon, the console is often the null device: skip it.
+        consoleWanted_(!IsNullDevice(stdout)) {
+    static char storage[kBatch][kMaxDatagram];
+    for (int i = 0; i < kBatch; ++i) slots_[i].data = storage[i];
+    file_.reserve(kWriteThreshold + kMaxRecord);
+    if (SeparateConsole()) console_.reserve(kWriteThreshold + kMaxRecord);
   }
-}
+
+  [[noreturn]] void Run() {
+    // Idle: the queue was found empty, so the next receive may block.
+    bool idle = true;
+    int failures = 0;
+    for (;;) {
+      if (idle) WriteOut();
+      if (drops_.Pending()) ReportDrops();
+      const int wait = idle ? drops_.MillisecondsUntilDue(Clock::now()) : 0;
+      // Only the annotation shows the sender.
+      const int received = ReceiveBatch(socket_, slots_, kBatch, kMaxDatagram,
+                                        annotate_, wait, &dropCount_);
+      // A failed receive writes no record.
+      if (received < 0) {
+        BackOff(++failures);
+        idle = true;
+        continue;
+      }
+      failures = 0;
+      drops_.Observe(dropCount_);
+      // Taken after the batch arrived, so after each of its datagrams.
+      const std::string_view arrival = received > 0 ? clock_.Now() : "";
+      for (int i = 0; i < received; ++i) {
+        Compose(slots_[i], arrival);
+        if (file_.size() >= kWriteThreshold) WriteOut();
+      }
+      idle = received < kBatch;
+    }
+  }
+
+ private:
+  // Without annotation both outputs carry the same bytes: compose once.
+  bool SeparateConsole() const { return consoleWanted_ && annotate_; }
+
+  void Compose(const DatagramSlot& slot, std::string_view arrival) {
+    const Message message{TextOf(slot), arrival, slot.senderNetOrder};
+    AppendRecord(file_, Output::kLogFile, message, annotate_);
+    if (SeparateConsole()) {
+      AppendRecord(console_, Output::kConsole, message, annotate_);
+    }
+  }
+
+  // The file first: a console that blocks (a paused pager, say) must not
+  // hold back records that are due in the file.
+  void WriteOut() {
+    Write(log_, file_);
+    if (consoleWanted_) Write(stdout, SeparateConsole() ? console_ : file_);
+    file_.clear();
+    console_.clear();
+  }
+
+  void ReportDrops() { Write(stderr, drops_.Take(Clock::now())); }
+
+  SocketHandle socket_;
+  std::FILE* log_;
+  bool annotate_;
+  bool consoleWanted_;
+  DatagramSlot slots_[kBatch];
+  std::string file_;
+  std::string console_;
+  ArrivalClock clock_;
+  DropReport drops_;
+  std::uint32_t dropCount_ = 0;
+};
 
 }  // namespace
 
@@ -139,17 +218,20 @@ Startup StartServer(const Settings& settings) {
 }
 
 void RunServer(const Settings& settings) {
-  std::setvbuf(stdout, nullptr, _IOFBF, kStreamBuffer);
   const Startup startup = StartServer(settings);
   if (!startup.started()) ExitWith(startup.exitCode, startup.failure);
-  std::setvbuf(startup.log, nullptr, _IOFBF, kStreamBuffer);
+  // The server gathers each output's bytes itself and writes them in one
+  // piece: stream buffers would only copy them again.
+  std::setvbuf(stdout, nullptr, _IONBF, 0);
+  std::setvbuf(startup.log, nullptr, _IONBF, 0);
   char started[kTimestampLength];
-  Now(started);
+  Render(std::time(nullptr), started);
   const std::string banner =
       BannerText(settings.port, std::string_view(started, kTimestampLength));
   Write(stdout, banner);
   Write(startup.log, banner);
-  ReceiveForever(startup.socket, startup.log, settings.annotate);
+  Receiver receiver(startup.socket, startup.log, settings.annotate);
+  receiver.Run();
 }
 
 }  // namespace syslog_listen

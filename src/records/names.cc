@@ -10,15 +10,14 @@ namespace {
 // The two tables are separate: "alert" and "info" stand in both with
 // different meanings.
 constexpr std::array<std::string_view, 24> kFacilities = {
-    "kernel",   "user level", "mail system", "sysd",      "security",
-    "internal", "printer",    "news",        "uucp",      "clockd",
-    "security2", "ftpd",      "ntp",         "audit",     "alert",
-    "clockd2",  "info",       "debug L1",    "debug L2",  "debug L3",
-    "p1",       "p2",         "p3",          "p4"};
+    "kernel",   "user level", "mail system", "sysd",    "security",  "internal",
+    "printer",  "news",       "uucp",        "clockd",  "security2", "ftpd",
+    "ntp",      "audit",      "alert",       "clockd2", "info",      "debug L1",
+    "debug L2", "debug L3",   "p1",          "p2",      "p3",        "p4"};
 
 constexpr std::array<std::string_view, 8> kSeverities = {
-    "emergency", "alert", "critical", "error",
-    "warning",   "notice", "info",    "debug"};
+    "emergency", "alert",  "critical", "error",
+    "warning",   "notice", "info",     "debug"};
 
 template <std::size_t N>
 std::string_view Lookup(const std::array<std::string_view, N>& table,

@@ -28,8 +28,7 @@ void AppendRecord(std::string& out, Output output, const Message& message,
                   bool annotate);
 
 // The same as a fresh string.
-std::string ComposeRecord(Output output, const Message& message,
-                          bool annotate);
+std::string ComposeRecord(Output output, const Message& message, bool annotate);
 
 // Appends the address in dotted decimal, its bytes in network order.
 void AppendDottedQuad(std::string& out, std::uint32_t addressNetOrder);

@@ -42,12 +42,24 @@ TEST(ParseDecimal, WrapsModulo2To32) {
 }
 
 TEST(ParseDecimal, NoDigitsGivesZero) {
-  Check({{"", 0}, {"abc", 0}, {"-", 0}, {"+", 0}, {"   ", 0}, {"0x10", 0},
-         {std::string("\0" "5", 2), 0}});
+  Check({{"", 0},
+         {"abc", 0},
+         {"-", 0},
+         {"+", 0},
+         {"   ", 0},
+         {"0x10", 0},
+         {std::string("\0"
+                      "5",
+                      2),
+          0}});
 }
 
 TEST(ParseDecimal, StopsAtFirstNonDigit) {
-  Check({{"514abc", 514}, {"13>hello", 13}, {"1\xff" "2", 1}});
+  Check({{"514abc", 514},
+         {"13>hello", 13},
+         {"1\xff"
+          "2",
+          1}});
 }
 
 }  // namespace

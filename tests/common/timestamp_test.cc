@@ -32,17 +32,17 @@ TEST(FormatTimestamp, FixedWidthFields) {
   EXPECT_EQ("Sun Jan 01 00:00:00 1970", Format(Time(1970, 1, 1, 0, 0, 0, 0)));
   EXPECT_EQ("Sat Dec 31 23:59:60 2016",
             Format(Time(2016, 12, 31, 23, 59, 60, 6)));
-  EXPECT_EQ("Wed Mar 15 12:00:00 0999",
-            Format(Time(999, 3, 15, 12, 0, 0, 3)));
+  EXPECT_EQ("Wed Mar 15 12:00:00 0999", Format(Time(999, 3, 15, 12, 0, 0, 3)));
   EXPECT_EQ("Fri Dec 31 23:59:59 9999",
             Format(Time(9999, 12, 31, 23, 59, 59, 5)));
 }
 
 TEST(FormatTimestamp, UnrenderableFieldsGiveTheUnknownText) {
-  std::tm cases[] = {Time(10000, 1, 1, 0, 0, 0, 6), Time(-1, 1, 1, 0, 0, 0, 6),
-                     Time(2025, 13, 1, 0, 0, 0, 0), Time(2025, 1, 0, 0, 0, 0, 0),
-                     Time(2025, 1, 1, 24, 0, 0, 0), Time(2025, 1, 1, 0, 0, 0, 7),
-                     Time(2025, 1, 1, 0, -1, 0, 0)};
+  std::tm cases[] = {
+      Time(10000, 1, 1, 0, 0, 0, 6), Time(-1, 1, 1, 0, 0, 0, 6),
+      Time(2025, 13, 1, 0, 0, 0, 0), Time(2025, 1, 0, 0, 0, 0, 0),
+      Time(2025, 1, 1, 24, 0, 0, 0), Time(2025, 1, 1, 0, 0, 0, 7),
+      Time(2025, 1, 1, 0, -1, 0, 0)};
   for (const std::tm& t : cases) {
     EXPECT_EQ(kUnknownTimestamp, Format(t)) << t.tm_year << "/" << t.tm_mon;
   }

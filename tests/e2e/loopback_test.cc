@@ -10,29 +10,14 @@
 namespace e2e {
 namespace {
 
-std::string Banner(int port) {
-  return "syslog server(port:" + std::to_string(SignedPort(port)) +
-         ") started on <time>\n";
-}
-
-// The size of the real text that `masked` stands for: each "<time>" is a
-// 24-character time stamp.
-std::size_t RealSize(const std::string& masked) {
-  std::size_t size = masked.size();
-  for (auto at = masked.find("<time>"); at != std::string::npos;
-       at = masked.find("<time>", at + 1)) {
-    size += 24 - 6;
-  }
-  return size;
-}
-
 // A server started with `-p <free port> -o log` plus `extra`, already
 // listening when the constructor returns.
 class Running {
  public:
   explicit Running(std::vector<std::string> extra = {},
                    Console console = Console::kFile)
-      : port_(FreeUdpPort()), server_(Args(port_, extra), dir_.path(), console) {
+      : port_(FreeUdpPort()),
+        server_(Args(port_, extra), dir_.path(), console) {
     ready_ = WaitForBanner(log());
   }
   bool ready() const { return ready_; }
@@ -196,14 +181,17 @@ TEST(Loopback, RecordsReachTheFileWhenTheConsoleIsGone) {
     for (int i = 0; i < 50; ++i) run.Send("<13>m" + std::to_string(i) + "\n");
     std::string expected = Banner(run.port());
     for (int i = 0; i < 50; ++i) {
-      expected += "<time> <type:user level, severity:notice> from "
-                  "127.0.0.1\n>>m" + std::to_string(i) + "\n";
+      expected +=
+          "<time> <type:user level, severity:notice> from "
+          "127.0.0.1\n>>m" +
+          std::to_string(i) + "\n";
     }
     std::string masked;
     EXPECT_TRUE(WaitUntil([&] {
-      return (masked = MaskTimestamps(ReadFile(run.log()))) ==
-             OnDisk(expected);
-    })) << static_cast<int>(console) << "\n" << masked;
+      return (masked = MaskTimestamps(ReadFile(run.log()))) == OnDisk(expected);
+    })) << static_cast<int>(console)
+        << "\n"
+        << masked;
     EXPECT_TRUE(run.server().Running());
   }
 }
@@ -214,8 +202,8 @@ TEST(Loopback, RestartAppendsABanner) {
   TempDir dir;
   const int port = FreeUdpPort();
   const std::vector<std::string> args = {"-p", std::to_string(port)};
-  const auto log = dir.path() / ("syslog." + std::to_string(SignedPort(port)) +
-                                 ".log");
+  const auto log =
+      dir.path() / ("syslog." + std::to_string(SignedPort(port)) + ".log");
   {
     ServerProcess first(args, dir.path());
     ASSERT_TRUE(WaitForBanner(log));

@@ -12,6 +12,8 @@ using fake::script;
 
 void PrepareProcess() {}
 
+bool IsNullDevice(std::FILE*) { return false; }
+
 std::FILE* OpenLogFile(const std::string& name) {
   script.calls.push_back("open " + name);
   // Any open stream will do: the tests only look at what start-up returns.
@@ -33,7 +35,10 @@ bool BindAnyIPv4(SocketHandle, std::uint16_t port) {
   return script.bind;
 }
 
-int ReceiveDatagram(SocketHandle, char*, int, std::uint32_t*) { return -1; }
+int ReceiveBatch(SocketHandle, DatagramSlot*, int, int, bool, int,
+                 std::uint32_t*) {
+  return -1;
+}
 
 bool ToLocalTime(std::time_t, std::tm*) { return false; }
 

@@ -59,10 +59,7 @@ TEST(StartServer, StepsInOrderStoppingAtTheFirstFailure) {
     int exitCode;
     Calls calls;
   } cases[] = {
-      {{},
-       "",
-       0,
-       {"open syslog.-25536.log", "start", "socket", "bind 40000"}},
+      {{}, "", 0, {"open syslog.-25536.log", "start", "socket", "bind 40000"}},
       {{.openLog = false},
        "failed to open file : syslog.-25536.log for writing\n",
        4,

@@ -8,8 +8,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <cstdint>
 #include <cerrno>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
@@ -91,6 +91,8 @@ std::vector<std::string> ServerCommand() {
   return words;
 }
 
+bool NativeServer() { return Env("SYSLOG_LISTEN_LAUNCHER") == nullptr; }
+
 bool CrlfLineEnds() {
   const char* crlf = Env("SYSLOG_LISTEN_CRLF");
   return crlf != nullptr && std::string_view(crlf) == "1";
@@ -135,6 +137,21 @@ std::string MaskTimestamps(const std::string& text) {
       "(Jan|Feb|Mar|Apr|May|Jun|Jul|Aug|Sep|Oct|Nov|Dec) "
       "[0-3][0-9] [0-2][0-9]:[0-5][0-9]:[0-6][0-9] [0-9]{4}");
   return std::regex_replace(text, timestamp, "<time>");
+}
+
+std::string Banner(int port) {
+  return "syslog server(port:" + std::to_string(SignedPort(port)) +
+         ") started on <time>\n";
+}
+
+std::size_t RealSize(const std::string& masked) {
+  constexpr std::string_view kMask = "<time>";
+  std::size_t size = masked.size();
+  for (auto at = masked.find(kMask); at != std::string::npos;
+       at = masked.find(kMask, at + 1)) {
+    size += 24 - kMask.size();
+  }
+  return size;
 }
 
 TempDir::TempDir() {
@@ -216,8 +233,16 @@ void ServerProcess::Kill() {
   exitStatus_ = status;
 }
 
+void ServerProcess::Signal(int signal) {
+  if (Running()) kill(pid_, signal);
+}
+
 std::string ServerProcess::ConsoleText() const {
   return ReadFile(dir_ / "console.out");
+}
+
+std::string ServerProcess::ErrorText() const {
+  return ReadFile(dir_ / "stderr.out");
 }
 
 bool WaitForBanner(const std::filesystem::path& path) {

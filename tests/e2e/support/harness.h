@@ -22,6 +22,10 @@ namespace e2e {
 // when that is set (for example wine, for the Windows build).
 std::vector<std::string> ServerCommand();
 
+// True when the server under test is the native build, not another
+// platform's run through a launcher.
+bool NativeServer();
+
 // True when the server writes its outputs in a text mode that turns every
 // line feed into CR LF (SYSLOG_LISTEN_CRLF=1).
 bool CrlfLineEnds();
@@ -44,6 +48,12 @@ int SignedPort(int port);
 
 // Replaces every time stamp text ("Mon Jun 02 09:05:07 2025") with "<time>".
 std::string MaskTimestamps(const std::string& text);
+
+// The banner line for `port` as MaskTimestamps shows it.
+std::string Banner(int port);
+
+// The size of the real text that `masked` stands for.
+std::size_t RealSize(const std::string& masked);
 
 // A fresh directory, removed with everything in it.
 class TempDir {
@@ -95,7 +105,9 @@ class ServerProcess {
   // True while the process has not ended.
   bool Running();
   void Kill();
+  void Signal(int signal);
   std::string ConsoleText() const;
+  std::string ErrorText() const;
 
  private:
   pid_t pid_ = -1;

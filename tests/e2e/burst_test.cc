@@ -1,0 +1,128 @@
+// End-to-end: bursts. The server drains what has queued up, and whenever it
+// waits, every record it received is in the file, in order.
+#include <gtest/gtest.h>
+#include <signal.h>
+
+#include <cstdio>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "support/harness.h"
+
+namespace e2e {
+namespace {
+
+std::string Numbered(char tag, int i) {
+  char text[16];
+  std::snprintf(text, sizeof text, "%c%06d\n", tag, i);
+  return text;
+}
+
+// The records after the banner, one per line.
+std::vector<std::string> RecordLines(const std::string& file) {
+  std::vector<std::string> lines;
+  std::size_t at = file.find('\n');
+  while (at != std::string::npos && at + 1 < file.size()) {
+    const std::size_t end = file.find('\n', at + 1);
+    if (end == std::string::npos) break;
+    std::string line = file.substr(at + 1, end - at);
+    lines.push_back(line);
+    at = end;
+  }
+  return lines;
+}
+
+class Burst : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    port_ = FreeUdpPort();
+    server_.emplace(
+        std::vector<std::string>{"-p", std::to_string(port_), "-o", "test.log"},
+        dir_.path());
+    ASSERT_TRUE(WaitForBanner(log()));
+  }
+  std::filesystem::path log() const { return dir_.path() / "test.log"; }
+
+  TempDir dir_;
+  UdpSocket sender_;
+  int port_ = 0;
+  std::optional<ServerProcess> server_;
+};
+
+// Thousands of datagrams as fast as one socket sends them, then silence:
+// the file holds all of them, in order, each once.
+TEST_F(Burst, EveryRecordIsInTheFileWhenTheServerWaits) {
+  constexpr int kCount = 5000;
+  std::string records;
+  for (int i = 0; i < kCount; ++i) {
+    const std::string text = Numbered('b', i);
+    sender_.SendTo(port_, text);
+    records += text;
+  }
+  const std::string expected = OnDisk(Banner(port_) + records);
+  const std::string file = WaitForSize(log(), RealSize(expected));
+  EXPECT_EQ(expected, MaskTimestamps(file))
+      << RecordLines(file).size() << " records of " << kCount;
+  EXPECT_EQ(file, server_->ConsoleText());
+  EXPECT_EQ("", server_->ErrorText());
+}
+
+// A server that cannot receive (stopped here; busy or starved elsewhere)
+// lets its queue fill and the system drop the rest. Once it runs again it
+// says on standard error how many were dropped, and that count is exactly
+// what never reached the file. The records themselves are as always.
+TEST_F(Burst, DroppedDatagramsAreReportedOnStandardError) {
+  server_->Signal(SIGSTOP);
+  constexpr int kCount = 100000;  // far more than any receive queue holds
+  for (int i = 0; i < kCount; ++i) sender_.SendTo(port_, Numbered('d', i));
+  server_->Signal(SIGCONT);
+  // Datagrams queued before the drops carry no count; a later one does.
+  int markers = 0;
+  int polls = 0;
+  ASSERT_TRUE(WaitUntil([&] {
+    if (polls++ % 20 == 0) {
+      sender_.SendTo(port_, "end\n");
+      ++markers;
+    }
+    return ReadFile(log()).find(OnDisk("end\n")) != std::string::npos;
+  }));
+  std::string file;
+  int received = 0;
+  std::string expectedReport;
+  auto reported = [&] {
+    file = ReadFile(log());
+    received = static_cast<int>(RecordLines(file).size());
+    expectedReport =
+        "syslog-listen: " + std::to_string(kCount + markers - received) +
+        " datagrams dropped by the system since start "
+        "(receive queue full)\n";
+    const std::string errors = server_->ErrorText();
+    return errors.size() >= expectedReport.size() &&
+           errors.compare(errors.size() - expectedReport.size(),
+                          std::string::npos, expectedReport) == 0;
+  };
+  if (NativeServer()) {
+    EXPECT_TRUE(WaitUntil(reported))
+        << server_->ErrorText() << "expected: " << expectedReport;
+  } else {
+    EXPECT_FALSE(reported()) << "no drop counter to report from";
+    EXPECT_EQ("", server_->ErrorText());
+  }
+  ASSERT_LT(received, kCount);
+  // What was kept is a run of records in sending order, then the markers.
+  const std::vector<std::string> lines = RecordLines(file);
+  int next = 0;
+  for (const std::string& line : lines) {
+    if (line == OnDisk("end\n")) continue;
+    ASSERT_LE(line.size(), OnDisk(Numbered('d', 0)).size()) << line;
+    const int number = std::stoi(line.substr(1));
+    ASSERT_EQ('d', line[0]) << line;
+    ASSERT_LE(next, number) << "out of order: " << line;
+    next = number + 1;
+  }
+  EXPECT_EQ(file, server_->ConsoleText());
+}
+
+}  // namespace
+}  // namespace e2e

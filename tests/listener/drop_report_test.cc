@@ -1,0 +1,47 @@
+#include "listener/drop_report.h"
+
+#include <gtest/gtest.h>
+
+namespace syslog_listen {
+namespace {
+
+using std::chrono::milliseconds;
+
+std::string Line(std::uint64_t count) {
+  return "syslog-listen: " + std::to_string(count) +
+         " datagrams dropped by the system since start (receive queue full)\n";
+}
+
+TEST(DropReport, FirstGrowthAtOnceThenAtMostOnceASecond) {
+  DropReport report;
+  const auto t0 = DropReport::Clock::time_point{} + std::chrono::hours(1);
+  report.Observe(0);
+  EXPECT_FALSE(report.Pending());
+  EXPECT_EQ("", report.Take(t0));
+  EXPECT_EQ(-1, report.MillisecondsUntilDue(t0));
+
+  report.Observe(5);
+  EXPECT_EQ(0, report.MillisecondsUntilDue(t0));
+  EXPECT_EQ(Line(5), report.Take(t0));
+  EXPECT_FALSE(report.Pending());
+
+  // Growth within the second waits for it to pass, then reports the total.
+  report.Observe(7);
+  report.Observe(12);
+  EXPECT_EQ(700, report.MillisecondsUntilDue(t0 + milliseconds(300)));
+  EXPECT_EQ("", report.Take(t0 + milliseconds(300)));
+  EXPECT_EQ(Line(12), report.Take(t0 + milliseconds(1000)));
+  EXPECT_EQ("", report.Take(t0 + milliseconds(5000)));
+}
+
+TEST(DropReport, CountsAcrossAWrapOfTheSystemCounter) {
+  DropReport report;
+  const auto t0 = DropReport::Clock::time_point{} + std::chrono::hours(1);
+  report.Observe(4294967290u);
+  EXPECT_EQ(Line(4294967290u), report.Take(t0));
+  report.Observe(4);  // wrapped: 10 more
+  EXPECT_EQ(Line(4294967300ull), report.Take(t0 + std::chrono::seconds(1)));
+}
+
+}  // namespace
+}  // namespace syslog_listen
