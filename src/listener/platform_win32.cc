@@ -1,9 +1,12 @@
 // Windows side of the platform seam: Winsock 1.1 and the C runtime's text
 // mode, which writes every line feed as CR LF on the console and in the file.
-#include <io.h>
-#include <windows.h>
+// winsock2.h must precede windows.h.
+// clang-format off
 #include <winsock2.h>
+#include <windows.h>
+#include <io.h>
 #include <ws2tcpip.h>
+// clang-format on
 
 #include <cstdio>
 
