@@ -71,6 +71,11 @@ inline constexpr std::string_view kDropReportHead = "syslog-listen: ";
 inline constexpr std::string_view kDropReportTail =
     " datagrams dropped by the system since start (receive queue full)\n";
 
+// Standard error, when started as root and the switch to the unprivileged
+// user failed: head, user name, "\n". The server keeps running and logging.
+inline constexpr std::string_view kPrivilegesKeptHead =
+    "syslog-listen: still running as root: could not switch to user ";
+
 }  // namespace syslog_listen
 
 #endif  // SYSLOG_LISTEN_COMMON_MESSAGES_H_

@@ -26,6 +26,10 @@ void PrepareProcess();
 // True when `stream` writes to the null device, where writing is wasted.
 bool IsNullDevice(std::FILE* stream);
 
+// True when `stream` is a terminal (a tty, or a Windows console), which acts
+// on control characters instead of showing them.
+bool IsTerminal(std::FILE* stream);
+
 // Opens the log file write-only for appending, in text mode, creating it
 // (mode 0644 where there are such bits) if needed; no lock. nullptr on
 // failure.
@@ -60,6 +64,12 @@ struct DatagramSlot {
 int ReceiveBatch(SocketHandle socket, DatagramSlot* slots, int count,
                  int capacity, bool withSenders, int waitMs,
                  std::uint32_t* dropped);
+
+// When running as root, switches to an unprivileged user and group, with no
+// supplementary groups, so that no fault in the receive path runs as root.
+// Open files and sockets stay usable. True when done or not needed; false
+// when the switch could not be made and the process keeps its privileges.
+bool DropPrivileges();
 
 // Converts to the machine's local time; false if it cannot.
 bool ToLocalTime(std::time_t time, std::tm* local);

@@ -2,6 +2,7 @@
 // receive queue size and drop counter.
 #include <arpa/inet.h>
 #include <fcntl.h>
+#include <grp.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <signal.h>
@@ -14,6 +15,7 @@
 #include <cstring>
 #include <ctime>
 
+#include "listener/account.h"
 #include "listener/platform.h"
 
 namespace syslog_listen {
@@ -45,6 +47,8 @@ bool IsNullDevice(std::FILE* stream) {
   return fstat(fileno(stream), &target) == 0 && S_ISCHR(target.st_mode) &&
          stat("/dev/null", &null) == 0 && target.st_rdev == null.st_rdev;
 }
+
+bool IsTerminal(std::FILE* stream) { return isatty(fileno(stream)) == 1; }
 
 std::FILE* OpenLogFile(const std::string& name) {
   // O_APPEND: every write lands at the current end, even when another
@@ -166,6 +170,37 @@ int ReceiveBatch(SocketHandle socket, DatagramSlot* slots, int count,
     batch.Reset(i);
   }
   return received;
+}
+
+namespace {
+
+std::string ReadWholeFile(const char* path) {
+  std::string text;
+  std::FILE* file = std::fopen(path, "r");
+  if (file == nullptr) return text;
+  char chunk[4096];
+  for (std::size_t n; (n = std::fread(chunk, 1, sizeof chunk, file)) > 0;) {
+    text.append(chunk, n);
+  }
+  std::fclose(file);
+  return text;
+}
+
+}  // namespace
+
+bool DropPrivileges() {
+  if (geteuid() != 0) return true;
+  // Read the file itself rather than through the name service: a static
+  // executable cannot load its modules reliably.
+  const auto account =
+      FindAccount(ReadWholeFile("/etc/passwd"), kUnprivilegedUser);
+  if (!account || account->uid == 0) return false;
+  // Groups first: once the user id is gone, they cannot be changed.
+  if (setgroups(0, nullptr) != 0 || setgid(account->gid) != 0 ||
+      setuid(account->uid) != 0) {
+    return false;
+  }
+  return geteuid() != 0;
 }
 
 bool ToLocalTime(std::time_t time, std::tm* local) {

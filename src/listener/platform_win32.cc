@@ -5,6 +5,7 @@
 #include <winsock2.h>
 #include <windows.h>
 #include <io.h>
+#include <fcntl.h>
 #include <ws2tcpip.h>
 // clang-format on
 
@@ -52,9 +53,34 @@ bool IsNullDevice(std::FILE* stream) {
          !GetConsoleMode(handle, &mode);
 }
 
+bool IsTerminal(std::FILE* stream) {
+  DWORD mode = 0;
+  return GetConsoleMode(
+             reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(stream))),
+             &mode) != 0;
+}
+
 std::FILE* OpenLogFile(const std::string& name) {
-  // Text mode, appending, shared with other readers and writers.
-  return std::fopen(name.c_str(), "a");
+  // Append-only access: the system puts every write at the file's current
+  // end, even after another process has truncated it. The C runtime's own
+  // append mode only seeks to the end first, which a truncation between the
+  // seek and the write turns into a hole. Shared with other readers and
+  // writers, and with rotation by renaming or deleting.
+  const HANDLE handle =
+      CreateFileA(name.c_str(), FILE_APPEND_DATA,
+                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                  nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) return nullptr;
+  const int fd = _open_osfhandle(reinterpret_cast<intptr_t>(handle),
+                                 _O_APPEND | _O_TEXT);
+  if (fd < 0) {
+    CloseHandle(handle);
+    return nullptr;
+  }
+  // Text mode: every line feed is written as CR LF.
+  std::FILE* file = _fdopen(fd, "a");
+  if (file == nullptr) _close(fd);
+  return file;
 }
 
 bool StartSockets() {
@@ -113,6 +139,8 @@ int ReceiveBatch(SocketHandle socketHandle, DatagramSlot* slots, int count,
   slots[0].senderNetOrder = sender.sin_addr.s_addr;
   return 1;
 }
+
+bool DropPrivileges() { return true; }
 
 bool ToLocalTime(std::time_t time, std::tm* local) {
   return localtime_s(local, &time) == 0;

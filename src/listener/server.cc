@@ -10,6 +10,7 @@
 
 #include "common/messages.h"
 #include "common/timestamp.h"
+#include "listener/account.h"
 #include "listener/drop_report.h"
 #include "listener/platform.h"
 #include "records/record.h"
@@ -21,7 +22,7 @@ namespace {
 using Clock = DropReport::Clock;
 
 // Datagrams asked for per receive call.
-constexpr int kBatch = 64;
+constexpr int kBatch = 16;
 // Records gather in memory and are written once this much has gathered, and
 // always before the server waits.
 constexpr std::size_t kWriteThreshold = 64 * 1024;
@@ -97,11 +98,12 @@ class Receiver {
         log_(log),
         annotate_(annotate),
         // Run as a daemon, the console is often the null device: skip it.
-        consoleWanted_(!IsNullDevice(stdout)) {
+        consoleWanted_(!IsNullDevice(stdout)),
+        console_(IsTerminal(stdout) ? Output::kTerminal : Output::kConsole) {
     static char storage[kBatch][kMaxDatagram];
     for (int i = 0; i < kBatch; ++i) slots_[i].data = storage[i];
-    file_.reserve(kWriteThreshold + kMaxRecord);
-    if (SeparateConsole()) console_.reserve(kWriteThreshold + kMaxRecord);
+    fileBytes_.reserve(kWriteThreshold + kMaxRecord);
+    if (SeparateConsole()) consoleBytes_.reserve(kWriteThreshold + kMaxRecord);
   }
 
   [[noreturn]] void Run() {
@@ -127,31 +129,36 @@ class Receiver {
       const std::string_view arrival = received > 0 ? clock_.Now() : "";
       for (int i = 0; i < received; ++i) {
         Compose(slots_[i], arrival);
-        if (file_.size() >= kWriteThreshold) WriteOut();
+        if (fileBytes_.size() >= kWriteThreshold) WriteOut();
       }
       idle = received < kBatch;
     }
   }
 
  private:
-  // Without annotation both outputs carry the same bytes: compose once.
-  bool SeparateConsole() const { return consoleWanted_ && annotate_; }
+  // Without annotation or escapes both outputs carry the same bytes:
+  // compose them once.
+  bool SeparateConsole() const {
+    return consoleWanted_ && (annotate_ || console_ == Output::kTerminal);
+  }
 
   void Compose(const DatagramSlot& slot, std::string_view arrival) {
     const Message message{TextOf(slot), arrival, slot.senderNetOrder};
-    AppendRecord(file_, Output::kLogFile, message, annotate_);
+    AppendRecord(fileBytes_, Output::kLogFile, message, annotate_);
     if (SeparateConsole()) {
-      AppendRecord(console_, Output::kConsole, message, annotate_);
+      AppendRecord(consoleBytes_, console_, message, annotate_);
     }
   }
 
   // The file first: a console that blocks (a paused pager, say) must not
   // hold back records that are due in the file.
   void WriteOut() {
-    Write(log_, file_);
-    if (consoleWanted_) Write(stdout, SeparateConsole() ? console_ : file_);
-    file_.clear();
-    console_.clear();
+    Write(log_, fileBytes_);
+    if (consoleWanted_) {
+      Write(stdout, SeparateConsole() ? consoleBytes_ : fileBytes_);
+    }
+    fileBytes_.clear();
+    consoleBytes_.clear();
   }
 
   void ReportDrops() { Write(stderr, drops_.Take(Clock::now())); }
@@ -160,9 +167,10 @@ class Receiver {
   std::FILE* log_;
   bool annotate_;
   bool consoleWanted_;
+  Output console_;
   DatagramSlot slots_[kBatch];
-  std::string file_;
-  std::string console_;
+  std::string fileBytes_;
+  std::string consoleBytes_;
   ArrivalClock clock_;
   DropReport drops_;
   std::uint32_t dropCount_ = 0;
@@ -230,6 +238,9 @@ void RunServer(const Settings& settings) {
       BannerText(settings.port, std::string_view(started, kTimestampLength));
   Write(stdout, banner);
   Write(startup.log, banner);
+  if (!DropPrivileges()) {
+    Write(stderr, Concat(kPrivilegesKeptHead, kUnprivilegedUser, "\n"));
+  }
   Receiver receiver(startup.socket, startup.log, settings.annotate);
   receiver.Run();
 }

@@ -10,6 +10,10 @@ namespace syslog_listen {
 
 namespace {
 
+bool IsEscaped(unsigned char c) {
+  return (c < 32 && c != '\t' && c != '\n' && c != '\r') || c == 127;
+}
+
 void AppendDecimalByte(std::string& out, unsigned value) {
   if (value >= 100) out.push_back(static_cast<char>('0' + value / 100));
   if (value >= 10) out.push_back(static_cast<char>('0' + value / 10 % 10));
@@ -29,6 +33,20 @@ void AppendDottedQuad(std::string& out, std::uint32_t addressNetOrder) {
   }
 }
 
+void AppendCaretEscaped(std::string& out, std::string_view text) {
+  std::size_t plain = 0;  // start of the run not yet copied
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const auto c = static_cast<unsigned char>(text[i]);
+    if (!IsEscaped(c)) continue;
+    out.append(text.substr(plain, i - plain));
+    out.push_back('^');
+    // ^@ for NUL up to ^_ for 31; DEL (127) is ^?.
+    out.push_back(static_cast<char>(c ^ 0x40));
+    plain = i + 1;
+  }
+  out.append(text.substr(plain));
+}
+
 void AppendRecord(std::string& out, Output output, const Message& message,
                   bool annotate) {
   // The header is stripped whether or not the record is annotated.
@@ -37,7 +55,7 @@ void AppendRecord(std::string& out, Output output, const Message& message,
     out.append(message.arrivalTime);
     out.push_back(' ');
     if (header.priority != 0) {
-      const bool console = output == Output::kConsole;
+      const bool console = output != Output::kLogFile;
       out.append(console ? kConsoleFacility : kFileFacility);
       out.append(FacilityName(FacilityIndex(header.priority)));
       out.append(console ? kConsoleSeverity : kFileSeverity);
@@ -47,7 +65,11 @@ void AppendRecord(std::string& out, Output output, const Message& message,
       out.append(kAnnotationEnd);
     }
   }
-  out.append(header.body);
+  if (output == Output::kTerminal) {
+    AppendCaretEscaped(out, header.body);
+  } else {
+    out.append(header.body);
+  }
 }
 
 std::string ComposeRecord(Output output, const Message& message,

@@ -9,8 +9,10 @@
 
 namespace syslog_listen {
 
-// The console and the log file word the annotation differently.
-enum class Output { kConsole, kLogFile };
+// The console and the log file word the annotation differently. A console
+// that is a terminal also gets the body's control characters in caret
+// notation, so that a sender cannot drive the user's terminal.
+enum class Output { kConsole, kTerminal, kLogFile };
 
 struct Message {
   // The datagram's bytes up to the first NUL.
@@ -29,6 +31,11 @@ void AppendRecord(std::string& out, Output output, const Message& message,
 
 // The same as a fresh string.
 std::string ComposeRecord(Output output, const Message& message, bool annotate);
+
+// Appends `text` with bytes 0-31 and 127, except tab, line feed and carriage
+// return, in caret notation (ESC as "^[", DEL as "^?"); other bytes, those
+// of 128 and above included, unchanged.
+void AppendCaretEscaped(std::string& out, std::string_view text);
 
 // Appends the address in dotted decimal, its bytes in network order.
 void AppendDottedQuad(std::string& out, std::uint32_t addressNetOrder);

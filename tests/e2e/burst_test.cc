@@ -62,7 +62,7 @@ TEST_F(Burst, EveryRecordIsInTheFileWhenTheServerWaits) {
   }
   const std::string expected = OnDisk(Banner(port_) + records);
   const std::string file = WaitForSize(log(), RealSize(expected));
-  EXPECT_EQ(expected, MaskTimestamps(file))
+  EXPECT_EQ("", Mismatch(expected, MaskTimestamps(file)))
       << RecordLines(file).size() << " records of " << kCount;
   EXPECT_EQ(file, server_->ConsoleText());
   EXPECT_EQ("", server_->ErrorText());
@@ -102,7 +102,7 @@ TEST_F(Burst, DroppedDatagramsAreReportedOnStandardError) {
            errors.compare(errors.size() - expectedReport.size(),
                           std::string::npos, expectedReport) == 0;
   };
-  if (NativeServer()) {
+  if (!WindowsServer()) {
     EXPECT_TRUE(WaitUntil(reported))
         << server_->ErrorText() << "expected: " << expectedReport;
   } else {

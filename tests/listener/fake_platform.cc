@@ -14,6 +14,8 @@ void PrepareProcess() {}
 
 bool IsNullDevice(std::FILE*) { return false; }
 
+bool IsTerminal(std::FILE*) { return false; }
+
 std::FILE* OpenLogFile(const std::string& name) {
   script.calls.push_back("open " + name);
   // Any open stream will do: the tests only look at what start-up returns.
@@ -39,6 +41,8 @@ int ReceiveBatch(SocketHandle, DatagramSlot*, int, int, bool, int,
                  std::uint32_t*) {
   return -1;
 }
+
+bool DropPrivileges() { return true; }
 
 bool ToLocalTime(std::time_t, std::tm*) { return false; }
 

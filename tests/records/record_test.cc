@@ -78,6 +78,45 @@ TEST(ComposeRecord, BothOutputsByteForByte) {
   }
 }
 
+TEST(AppendCaretEscaped, ControlCharactersButTabAndLineEndsBecomeCarets) {
+  struct {
+    std::string text;
+    std::string shown;
+  } cases[] = {
+      {"\x1b]0;owned\x07", "^[]0;owned^G"},
+      {"\x1b[2J\x1b[H", "^[[2J^[[H"},
+      {std::string("a\0b", 3), "a^@b"},
+      {"\x01\x1a\x1f\x7f", "^A^Z^_^?"},
+      {"tab\tcr\rlf\n", "tab\tcr\rlf\n"},
+      // UTF-8 and other bytes of 128 and above pass unchanged.
+      {"gr\xc3\xbc\xc3\x9f \x9b\xff", "gr\xc3\xbc\xc3\x9f \x9b\xff"},
+      {"", ""},
+      {"^[ stays", "^[ stays"},
+  };
+  for (const auto& c : cases) {
+    std::string out = "x";
+    AppendCaretEscaped(out, c.text);
+    EXPECT_EQ("x" + c.shown, out) << c.text;
+  }
+}
+
+// Only a terminal gets escapes, only in the body; the annotation keeps its
+// line feed, and the log file and a plain console keep the raw bytes.
+TEST(ComposeRecord, TerminalEscapesTheBodyOnly) {
+  const Message message{"<13>\x1b[31mred\x1b[0m\n", kTime,
+                        Address(10, 0, 0, 7)};
+  EXPECT_EQ(
+      "Mon Jun 02 09:05:07 2025 <fac:user level, svt:notice> from "
+      "10.0.0.7\n>>^[[31mred^[[0m\n",
+      ComposeRecord(Output::kTerminal, message, true));
+  EXPECT_EQ("^[[31mred^[[0m\n",
+            ComposeRecord(Output::kTerminal, message, false));
+  EXPECT_EQ("\x1b[31mred\x1b[0m\n",
+            ComposeRecord(Output::kConsole, message, false));
+  EXPECT_EQ("\x1b[31mred\x1b[0m\n",
+            ComposeRecord(Output::kLogFile, message, false));
+}
+
 TEST(AppendRecord, AppendsAfterEarlierRecords) {
   std::string out = "a";
   AppendRecord(out, Output::kLogFile, Message{"<13>b", kTime, 0}, false);

@@ -5,16 +5,20 @@
 #include <netinet/in.h>
 #include <signal.h>
 #include <sys/socket.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <iterator>
 #include <regex>
+#include <sstream>
 #include <stdexcept>
 #include <thread>
 
@@ -44,7 +48,7 @@ sockaddr_in Loopback(int port, bool anyAddress) {
 // In the child: set up the console, then exec; never returns.
 [[noreturn]] void ExecServer(const std::vector<std::string>& command,
                              const std::filesystem::path& dir, Console console,
-                             int pipeWriteEnd) {
+                             int consoleFd) {
   if (chdir(dir.c_str()) != 0) _exit(126);
   const int err = open("stderr.out", O_WRONLY | O_CREAT | O_TRUNC, 0644);
   if (err >= 0 && err != 2) {
@@ -65,7 +69,9 @@ sockaddr_in Loopback(int port, bool anyAddress) {
       close(1);
       break;
     case Console::kPipeWithoutReader:
-      dup2(pipeWriteEnd, 1);
+    case Console::kPipe:
+    case Console::kTerminal:
+      dup2(consoleFd, 1);
       break;
   }
   std::vector<char*> argv;
@@ -84,22 +90,23 @@ sockaddr_in Loopback(int port, bool anyAddress) {
 std::vector<std::string> ServerCommand() {
   std::vector<std::string> words;
   if (const char* launcher = Env("SYSLOG_LISTEN_LAUNCHER")) {
-    words.push_back(launcher);
+    std::istringstream in(launcher);
+    for (std::string word; in >> word;) words.push_back(word);
   }
   const char* server = Env("SYSLOG_LISTEN_SERVER");
   words.push_back(server != nullptr ? server : SYSLOG_LISTEN_BINARY);
   return words;
 }
 
-bool NativeServer() { return Env("SYSLOG_LISTEN_LAUNCHER") == nullptr; }
-
-bool CrlfLineEnds() {
-  const char* crlf = Env("SYSLOG_LISTEN_CRLF");
-  return crlf != nullptr && std::string_view(crlf) == "1";
+bool WindowsServer() {
+  const char* windows = Env("SYSLOG_LISTEN_WINDOWS");
+  return windows != nullptr && std::string_view(windows) == "1";
 }
 
+bool Launched() { return Env("SYSLOG_LISTEN_LAUNCHER") != nullptr; }
+
 std::string OnDisk(std::string_view text) {
-  if (!CrlfLineEnds()) return std::string(text);
+  if (!WindowsServer()) return std::string(text);
   std::string out;
   for (char c : text) {
     if (c == '\n') out.push_back('\r');
@@ -129,6 +136,34 @@ std::string ReadFile(const std::filesystem::path& path) {
 
 int SignedPort(int port) {
   return static_cast<std::int16_t>(static_cast<std::uint16_t>(port));
+}
+
+std::string Mismatch(const std::string& expected, const std::string& actual) {
+  if (expected == actual) return "";
+  std::size_t at = 0;
+  while (at < expected.size() && at < actual.size() &&
+         expected[at] == actual[at]) {
+    ++at;
+  }
+  const std::size_t from = at < 40 ? 0 : at - 40;
+  auto excerpt = [&](const std::string& text) {
+    std::string shown;
+    for (char c : text.substr(from, 80)) {
+      const auto byte = static_cast<unsigned char>(c);
+      if (byte >= 32 && byte < 127 && c != '\\') {
+        shown.push_back(c);
+      } else {
+        char escaped[8];
+        std::snprintf(escaped, sizeof escaped, "\\x%02x", byte);
+        shown += escaped;
+      }
+    }
+    return shown;
+  };
+  return "expected " + std::to_string(expected.size()) + " bytes, got " +
+         std::to_string(actual.size()) + "; first difference at byte " +
+         std::to_string(at) + "\n  expected: ..." + excerpt(expected) +
+         "\n  actual:   ..." + excerpt(actual);
 }
 
 std::string MaskTimestamps(const std::string& text) {
@@ -196,20 +231,41 @@ ServerProcess::ServerProcess(const std::vector<std::string>& args,
     : dir_(dir) {
   std::vector<std::string> command = ServerCommand();
   command.insert(command.end(), args.begin(), args.end());
-  int pipeEnds[2] = {-1, -1};
-  if (console == Console::kPipeWithoutReader &&
-      pipe2(pipeEnds, O_CLOEXEC) != 0) {
-    Fail("pipe");
+  // ours: the end we keep (or close at once); theirs: the child's stdout.
+  int ours = -1;
+  int theirs = -1;
+  if (console == Console::kPipe || console == Console::kPipeWithoutReader) {
+    int ends[2];
+    if (pipe2(ends, O_CLOEXEC) != 0) Fail("pipe");
+    ours = ends[0];
+    theirs = ends[1];
+  } else if (console == Console::kTerminal) {
+    ours = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+    if (ours < 0 || grantpt(ours) != 0 || unlockpt(ours) != 0) Fail("pty");
+    theirs = open(ptsname(ours), O_RDWR | O_NOCTTY | O_CLOEXEC);
+    termios raw{};
+    // Raw: the terminal passes bytes through as the server wrote them.
+    if (theirs < 0 || tcgetattr(theirs, &raw) != 0) Fail("pty slave");
+    cfmakeraw(&raw);
+    tcsetattr(theirs, TCSANOW, &raw);
   }
   pid_ = fork();
   if (pid_ < 0) Fail("fork");
-  if (pid_ == 0) ExecServer(command, dir, console, pipeEnds[1]);
-  // The reader goes before the server writes anything: like `| head -0`.
-  if (pipeEnds[0] >= 0) close(pipeEnds[0]);
-  if (pipeEnds[1] >= 0) close(pipeEnds[1]);
+  if (pid_ == 0) ExecServer(command, dir, console, theirs);
+  if (theirs >= 0) close(theirs);
+  if (console == Console::kPipeWithoutReader) {
+    // The reader goes before the server writes anything: like `| head -0`.
+    close(ours);
+  } else if (ours >= 0) {
+    fcntl(ours, F_SETFL, fcntl(ours, F_GETFL) | O_NONBLOCK);
+    consoleFd_ = ours;
+  }
 }
 
-ServerProcess::~ServerProcess() { Kill(); }
+ServerProcess::~ServerProcess() {
+  Kill();
+  if (consoleFd_ >= 0) close(consoleFd_);
+}
 
 bool ServerProcess::Running() {
   if (exitStatus_) return false;
@@ -237,12 +293,61 @@ void ServerProcess::Signal(int signal) {
   if (Running()) kill(pid_, signal);
 }
 
-std::string ServerProcess::ConsoleText() const {
-  return ReadFile(dir_ / "console.out");
+std::string ServerProcess::ConsoleText() {
+  if (consoleFd_ < 0) return ReadFile(dir_ / "console.out");
+  char chunk[65536];
+  for (ssize_t n; (n = read(consoleFd_, chunk, sizeof chunk)) > 0;) {
+    consoleRead_.append(chunk, static_cast<std::size_t>(n));
+  }
+  return consoleRead_;
 }
 
 std::string ServerProcess::ErrorText() const {
   return ReadFile(dir_ / "stderr.out");
+}
+
+long ReceiveQueueBytes(int port) {
+  std::ifstream table("/proc/net/udp");
+  char local[32];
+  std::snprintf(local, sizeof local, ":%04X", port);
+  std::string line;
+  std::getline(table, line);  // heading
+  while (std::getline(table, line)) {
+    // sl local_address rem_address st tx_queue:rx_queue ...
+    std::istringstream fields(line);
+    std::string slot, localAddress, remote, state, queues;
+    fields >> slot >> localAddress >> remote >> state >> queues;
+    if (localAddress.size() < 5 ||
+        localAddress.compare(localAddress.size() - 5, 5, local) != 0) {
+      continue;
+    }
+    return std::stol(queues.substr(queues.find(':') + 1), nullptr, 16);
+  }
+  return -1;
+}
+
+bool WaitingInReceive(pid_t pid) {
+  std::ifstream in("/proc/" + std::to_string(pid) + "/syscall");
+  long number = -1;
+  return static_cast<bool>(in >> number) &&
+         (number == SYS_recvmmsg || number == SYS_recvfrom ||
+          number == SYS_recvmsg);
+}
+
+long ResidentKiB(pid_t pid) {
+  std::ifstream in("/proc/" + std::to_string(pid) + "/status");
+  for (std::string line; std::getline(in, line);) {
+    if (line.rfind("VmRSS:", 0) == 0) return std::stol(line.substr(6));
+  }
+  return -1;
+}
+
+bool Sanitized() {
+#if defined(__SANITIZE_ADDRESS__)
+  return true;
+#else
+  return false;
+#endif
 }
 
 bool WaitForBanner(const std::filesystem::path& path) {

@@ -22,15 +22,16 @@ namespace e2e {
 // when that is set (for example wine, for the Windows build).
 std::vector<std::string> ServerCommand();
 
-// True when the server under test is the native build, not another
-// platform's run through a launcher.
-bool NativeServer();
+// True when the server under test is the Windows build (run under wine;
+// SYSLOG_LISTEN_WINDOWS=1): its outputs are in text mode, which turns
+// every line feed into CR LF, and it has no drop counter.
+bool WindowsServer();
 
-// True when the server writes its outputs in a text mode that turns every
-// line feed into CR LF (SYSLOG_LISTEN_CRLF=1).
-bool CrlfLineEnds();
+// True when the server runs under a launcher (wine, valgrind), whose own
+// memory and threads make the process's figures meaningless.
+bool Launched();
 
-// `text` as the server's outputs carry it: LF becomes CR LF in CRLF mode.
+// `text` as the server's outputs carry it: LF becomes CR LF on Windows.
 std::string OnDisk(std::string_view text);
 
 // How long to wait for anything the server should do (SYSLOG_LISTEN_WAIT,
@@ -45,6 +46,11 @@ std::string ReadFile(const std::filesystem::path& path);
 
 // The port number as the server prints it: its 16 bits read signed.
 int SignedPort(int port);
+
+// "" when the texts are equal; otherwise their sizes and a short excerpt of
+// each where they first differ, so that a failure stays readable for texts
+// of megabytes.
+std::string Mismatch(const std::string& expected, const std::string& actual);
 
 // Replaces every time stamp text ("Mon Jun 02 09:05:07 2025") with "<time>".
 std::string MaskTimestamps(const std::string& text);
@@ -87,10 +93,13 @@ class UdpSocket {
 // A port that was free a moment ago.
 int FreeUdpPort();
 
-enum class Console { kFile, kClosed, kPipeWithoutReader };
+// Where the server's standard output goes: a file (dir/console.out), a
+// closed descriptor, a pipe whose reader has gone, a pipe we read, or a
+// pseudo-terminal in raw mode that we read.
+enum class Console { kFile, kClosed, kPipeWithoutReader, kPipe, kTerminal };
 
-// The server as a child process, in `dir`, its standard output captured in
-// dir/console.out. Killed on destruction.
+// The server as a child process, in `dir`, its standard error captured in
+// dir/stderr.out. Killed on destruction.
 class ServerProcess {
  public:
   ServerProcess(const std::vector<std::string>& args,
@@ -106,14 +115,32 @@ class ServerProcess {
   bool Running();
   void Kill();
   void Signal(int signal);
-  std::string ConsoleText() const;
+  pid_t pid() const { return pid_; }
+  // Everything written to standard output so far.
+  std::string ConsoleText();
   std::string ErrorText() const;
 
  private:
   pid_t pid_ = -1;
   std::filesystem::path dir_;
   std::optional<int> exitStatus_;
+  int consoleFd_ = -1;  // our end of a pipe or terminal
+  std::string consoleRead_;
 };
+
+// Bytes waiting in the receive queue of the UDP socket bound to `port`, as
+// /proc/net/udp shows them; -1 when no such socket is found.
+long ReceiveQueueBytes(int port);
+
+// True when the process is blocked in a receive system call.
+bool WaitingInReceive(pid_t pid);
+
+// The process's resident size in KiB (VmRSS), or -1.
+long ResidentKiB(pid_t pid);
+
+// True when the tests themselves run under AddressSanitizer, and so, as the
+// build puts it, the server too.
+bool Sanitized();
 
 // Waits until `path` holds a whole banner line; returns whether it did.
 bool WaitForBanner(const std::filesystem::path& path);
