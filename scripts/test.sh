@@ -1,16 +1,31 @@
 #!/bin/sh
-# Installs what is missing, builds everything with warnings as errors (the
-# Linux build and the Windows cross build), and runs every test: the Windows
-# executable's end-to-end tests run under wine.
+# Installs what is missing, then builds everything with warnings as errors
+# and runs every test:
+#   1. the Linux build: unit and end-to-end tests, and the benchmark harness
+#      built (not run);
+#   2. the Windows cross build, its end-to-end tests run under wine;
+#   3. the tests again under AddressSanitizer and UBSan;
+#   4. the tests again under valgrind's memcheck;
+#   5. the fuzz targets, each for a bounded time (scripts/fuzz.sh).
 set -eu
 cd "$(dirname "$0")/.."
-scripts/setup.sh g++-mingw-w64-x86-64 wine wine64 libbenchmark-dev
+scripts/setup.sh g++-mingw-w64-x86-64 wine wine64 libbenchmark-dev valgrind \
+  clang libclang-rt-14-dev
+
+configure_and_test() {
+  dir=$1
+  shift
+  cmake -S . -B "$dir" -DSYSLOG_LISTEN_WERROR=ON "$@"
+  cmake --build "$dir" --parallel
+  ctest --test-dir "$dir" --output-on-failure --parallel 2
+}
+
 cmake -S . -B build-win -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake \
   -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF -DSYSLOG_LISTEN_WERROR=ON
 cmake --build build-win --parallel
-# The benchmark harness is built here too, so it keeps compiling; it is run
-# by bench/run.sh, never by CTest.
-cmake -S . -B build -DSYSLOG_LISTEN_WERROR=ON -DSYSLOG_LISTEN_BENCH=ON \
+configure_and_test build -DSYSLOG_LISTEN_BENCH=ON \
   -DSYSLOG_LISTEN_WINDOWS_EXE="$PWD/build-win/syslog-listen.exe"
-cmake --build build --parallel
-ctest --test-dir build --output-on-failure --parallel 2
+configure_and_test build-asan -DSYSLOG_LISTEN_SANITIZE=ON
+configure_and_test build-valgrind -DSYSLOG_LISTEN_STATIC=OFF \
+  -DSYSLOG_LISTEN_VALGRIND=ON
+scripts/fuzz.sh 20

@@ -1,0 +1,110 @@
+// Fuzzes the priority header and record composition with random bytes:
+// NUL, bytes above 127, "%n", long digit runs and signs among them.
+//
+// Properties: the body is a suffix of the message text; the console and
+// file records differ only inside the annotation; a terminal's record shows
+// no control character but tab, LF and CR, and is the body once escaped.
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <string_view>
+
+#include "records/priority.h"
+#include "records/record.h"
+
+namespace {
+
+using namespace syslog_listen;
+
+constexpr std::string_view kTime = "Mon Jun 02 09:05:07 2025";
+
+void Require(bool condition) {
+  if (!condition) std::abort();
+}
+
+bool StartsWith(std::string_view text, std::string_view head) {
+  return text.substr(0, head.size()) == head;
+}
+
+// What stands between the prefix (time and space) and the body.
+std::string_view Middle(std::string_view record, std::string_view body) {
+  Require(StartsWith(record, std::string(kTime) + " "));
+  Require(record.size() >= kTime.size() + 1 + body.size());
+  Require(record.substr(record.size() - body.size()) == body);
+  return record.substr(kTime.size() + 1,
+                       record.size() - body.size() - kTime.size() - 1);
+}
+
+void CheckEscaped(std::string_view body, std::string_view shown) {
+  std::size_t at = 0;
+  for (char c : body) {
+    const auto byte = static_cast<unsigned char>(c);
+    const bool control =
+        (byte < 32 && c != '\t' && c != '\n' && c != '\r') || byte == 127;
+    Require(at < shown.size());
+    if (control) {
+      Require(shown.substr(at, 2) ==
+              std::string{'^', static_cast<char>(byte ^ 0x40)});
+      at += 2;
+    } else {
+      Require(shown[at] == c);
+      ++at;
+    }
+  }
+  Require(at == shown.size());
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data,
+                                      std::size_t size) {
+  if (size < 5) return 0;
+  const bool annotate = (data[0] & 1) != 0;
+  std::uint32_t sender;
+  std::memcpy(&sender, data + 1, sizeof sender);
+  const std::string text(reinterpret_cast<const char*>(data + 5), size - 5);
+  const Message message{text, kTime, sender};
+
+  const PriorityHeader header = ParsePriority(text);
+  Require(header.body.data() + header.body.size() == text.data() + text.size());
+  Require(header.body.size() <= text.size());
+  Require(SeverityIndex(header.priority) >= 0 &&
+          SeverityIndex(header.priority) <= 7);
+  Require(FacilityIndex(header.priority) >= -23 &&
+          FacilityIndex(header.priority) <= 23);
+
+  const std::string console =
+      ComposeRecord(Output::kConsole, message, annotate);
+  const std::string file = ComposeRecord(Output::kLogFile, message, annotate);
+  const std::string terminal =
+      ComposeRecord(Output::kTerminal, message, annotate);
+  if (!annotate) {
+    Require(console == header.body && file == header.body);
+    CheckEscaped(header.body, terminal);
+    return 0;
+  }
+  const std::string_view consoleMiddle = Middle(console, header.body);
+  const std::string_view fileMiddle = Middle(file, header.body);
+  if (header.priority == 0) {
+    Require(consoleMiddle.empty() && fileMiddle.empty());
+  } else {
+    // "<fac:F, svt:S> from A\n>>" against "<type:F, severity:S> from A\n>>".
+    Require(StartsWith(consoleMiddle, "<fac:") &&
+            StartsWith(fileMiddle, "<type:"));
+    std::string fromFile(fileMiddle.substr(6));
+    const auto severity = fromFile.find(", severity:");
+    Require(severity != std::string::npos);
+    fromFile.replace(severity, 11, ", svt:");
+    Require(consoleMiddle.substr(5) == fromFile);
+    Require(fromFile.size() >= 3 &&
+            fromFile.compare(fromFile.size() - 3, 3, "\n>>") == 0);
+  }
+  // A terminal's record is the console's with only the body escaped.
+  Require(StartsWith(terminal,
+                     console.substr(0, console.size() - header.body.size())));
+  CheckEscaped(header.body, std::string_view(terminal).substr(
+                                console.size() - header.body.size()));
+  return 0;
+}
