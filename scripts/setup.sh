@@ -23,6 +23,14 @@ else
   exit 1
 fi
 echo "setup: installing$missing"
+# Install without starting services: syslog-ng, wanted only as a test peer,
+# would otherwise start as the machine's system logger.
+policy=/usr/sbin/policy-rc.d
+if [ ! -e "$policy" ]; then
+  $as_root sh -c "printf '#!/bin/sh\nexit 101\n' >$policy && chmod +x $policy"
+  trap '$as_root rm -f "$policy"' EXIT
+fi
 # A fresh machine has empty package lists.
 $as_root apt-get update
-DEBIAN_FRONTEND=noninteractive $as_root apt-get install -y --no-install-recommends $missing
+$as_root env DEBIAN_FRONTEND=noninteractive \
+  apt-get install -y --no-install-recommends $missing

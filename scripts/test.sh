@@ -9,8 +9,10 @@
 #   5. the fuzz targets, each for a bounded time (scripts/fuzz.sh).
 set -eu
 cd "$(dirname "$0")/.."
+# The end-to-end tests also use senders we did not write: util-linux logger
+# (in bsdutils), Python's logging, syslog-ng and its loggen.
 scripts/setup.sh g++-mingw-w64-x86-64 wine wine64 libbenchmark-dev valgrind \
-  clang libclang-rt-14-dev
+  clang libclang-rt-14-dev bsdutils python3 syslog-ng-core
 
 configure_and_test() {
   dir=$1

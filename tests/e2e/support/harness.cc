@@ -3,6 +3,7 @@
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
+#include <poll.h>
 #include <signal.h>
 #include <sys/socket.h>
 #include <sys/syscall.h>
@@ -45,18 +46,20 @@ sockaddr_in Loopback(int port, bool anyAddress) {
 }
 
 // In the child: set up the console, then exec; never returns.
-[[noreturn]] void ExecServer(const std::vector<std::string>& command,
-                             const std::filesystem::path& dir, Console console,
-                             int consoleFd) {
+[[noreturn]] void ExecChild(const std::vector<std::string>& command,
+                            const std::filesystem::path& dir, Console console,
+                            int consoleFd, const std::string& stem) {
   if (chdir(dir.c_str()) != 0) _exit(126);
-  const int err = open("stderr.out", O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  const int err =
+      open((stem + "stderr.out").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
   if (err >= 0 && err != 2) {
     dup2(err, 2);
     close(err);
   }
   switch (console) {
     case Console::kFile: {
-      const int out = open("console.out", O_WRONLY | O_CREAT | O_TRUNC, 0644);
+      const int out = open((stem + "console.out").c_str(),
+                           O_WRONLY | O_CREAT | O_TRUNC, 0644);
       if (out < 0) _exit(126);
       if (out != 1) {
         dup2(out, 1);
@@ -234,6 +237,11 @@ TempDir::~TempDir() {
 UdpSocket::UdpSocket(int port, bool anyAddress) {
   fd_ = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
   if (fd_ < 0) Fail("socket");
+  // Room for everything a sender under test sends before we read it.
+  const int queue = 8 << 20;
+  if (setsockopt(fd_, SOL_SOCKET, SO_RCVBUFFORCE, &queue, sizeof queue) != 0) {
+    setsockopt(fd_, SOL_SOCKET, SO_RCVBUF, &queue, sizeof queue);
+  }
   sockaddr_in address = Loopback(port, anyAddress);
   if (bind(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
     Fail("bind");
@@ -253,13 +261,26 @@ void UdpSocket::SendTo(int port, std::string_view bytes) const {
   }
 }
 
+std::vector<std::string> UdpSocket::ReceiveUntilQuiet(
+    std::chrono::milliseconds quiet) {
+  std::vector<std::string> datagrams;
+  char buffer[65536];
+  for (;;) {
+    pollfd readable{fd_, POLLIN, 0};
+    if (poll(&readable, 1, static_cast<int>(quiet.count())) <= 0) break;
+    const ssize_t n = recv(fd_, buffer, sizeof buffer, 0);
+    if (n < 0) break;
+    datagrams.emplace_back(buffer, static_cast<std::size_t>(n));
+  }
+  return datagrams;
+}
+
 int FreeUdpPort() { return UdpSocket(0, true).port(); }
 
-ServerProcess::ServerProcess(const std::vector<std::string>& args,
-                             const std::filesystem::path& dir, Console console)
-    : dir_(dir) {
-  std::vector<std::string> command = ServerCommand();
-  command.insert(command.end(), args.begin(), args.end());
+ChildProcess::ChildProcess(const std::vector<std::string>& command,
+                           const std::filesystem::path& dir, Console console,
+                           std::string stem)
+    : dir_(dir), stem_(std::move(stem)) {
   // ours: the end we keep (or close at once); theirs: the child's stdout.
   int ours = -1;
   int theirs = -1;
@@ -280,7 +301,7 @@ ServerProcess::ServerProcess(const std::vector<std::string>& args,
   }
   pid_ = fork();
   if (pid_ < 0) Fail("fork");
-  if (pid_ == 0) ExecServer(command, dir, console, theirs);
+  if (pid_ == 0) ExecChild(command, dir, console, theirs, stem_);
   if (theirs >= 0) close(theirs);
   if (console == Console::kPipeWithoutReader) {
     // The reader goes before the server writes anything: like `| head -0`.
@@ -291,12 +312,12 @@ ServerProcess::ServerProcess(const std::vector<std::string>& args,
   }
 }
 
-ServerProcess::~ServerProcess() {
+ChildProcess::~ChildProcess() {
   Kill();
   if (consoleFd_ >= 0) close(consoleFd_);
 }
 
-bool ServerProcess::Running() {
+bool ChildProcess::Running() {
   if (exitStatus_) return false;
   int status = 0;
   if (waitpid(pid_, &status, WNOHANG) != pid_) return true;
@@ -304,13 +325,13 @@ bool ServerProcess::Running() {
   return false;
 }
 
-std::optional<int> ServerProcess::WaitForExit() {
+std::optional<int> ChildProcess::WaitForExit() {
   if (!WaitUntil([this] { return !Running(); })) return std::nullopt;
   if (!WIFEXITED(*exitStatus_)) return std::nullopt;
   return WEXITSTATUS(*exitStatus_);
 }
 
-void ServerProcess::Kill() {
+void ChildProcess::Kill() {
   if (!Running()) return;
   kill(pid_, SIGKILL);
   int status = 0;
@@ -318,12 +339,12 @@ void ServerProcess::Kill() {
   exitStatus_ = status;
 }
 
-void ServerProcess::Signal(int signal) {
+void ChildProcess::Signal(int signal) {
   if (Running()) kill(pid_, signal);
 }
 
-std::string ServerProcess::ConsoleText() {
-  if (consoleFd_ < 0) return ReadFile(dir_ / "console.out");
+std::string ChildProcess::ConsoleText() {
+  if (consoleFd_ < 0) return ReadFile(dir_ / (stem_ + "console.out"));
   char chunk[65536];
   for (ssize_t n; (n = read(consoleFd_, chunk, sizeof chunk)) > 0;) {
     consoleRead_.append(chunk, static_cast<std::size_t>(n));
@@ -331,8 +352,28 @@ std::string ServerProcess::ConsoleText() {
   return consoleRead_;
 }
 
-std::string ServerProcess::ErrorText() const {
-  return ReadFile(dir_ / "stderr.out");
+std::string ChildProcess::ErrorText() const {
+  return ReadFile(dir_ / (stem_ + "stderr.out"));
+}
+
+namespace {
+
+std::vector<std::string> WithServer(const std::vector<std::string>& args) {
+  std::vector<std::string> command = ServerCommand();
+  command.insert(command.end(), args.begin(), args.end());
+  return command;
+}
+
+}  // namespace
+
+ServerProcess::ServerProcess(const std::vector<std::string>& args,
+                             const std::filesystem::path& dir, Console console)
+    : ChildProcess(WithServer(args), dir, console, "") {}
+
+int RunToEnd(const std::vector<std::string>& command,
+             const std::filesystem::path& dir) {
+  ChildProcess child(command, dir, Console::kFile, command[0] + ".");
+  return child.WaitForExit().value_or(-1);
 }
 
 long ReceiveQueueBytes(int port) {

@@ -84,6 +84,8 @@ class UdpSocket {
   UdpSocket& operator=(const UdpSocket&) = delete;
   int port() const { return port_; }
   void SendTo(int port, std::string_view bytes) const;
+  // Every datagram that arrives until none has come for `quiet`.
+  std::vector<std::string> ReceiveUntilQuiet(std::chrono::milliseconds quiet);
 
  private:
   int fd_ = -1;
@@ -98,16 +100,18 @@ int FreeUdpPort();
 // pseudo-terminal in raw mode that we read.
 enum class Console { kFile, kClosed, kPipeWithoutReader, kPipe, kTerminal };
 
-// The server as a child process, in `dir`, its standard error captured in
-// dir/stderr.out. Killed on destruction.
-class ServerProcess {
+// A program run as a child process in `dir`, its standard error captured in
+// dir/<stem>stderr.out (and a console of kFile in dir/<stem>console.out):
+// processes that share a directory need stems of their own. Killed on
+// destruction.
+class ChildProcess {
  public:
-  ServerProcess(const std::vector<std::string>& args,
-                const std::filesystem::path& dir,
-                Console console = Console::kFile);
-  ~ServerProcess();
-  ServerProcess(const ServerProcess&) = delete;
-  ServerProcess& operator=(const ServerProcess&) = delete;
+  ChildProcess(const std::vector<std::string>& command,
+               const std::filesystem::path& dir, Console console,
+               std::string stem);
+  ~ChildProcess();
+  ChildProcess(const ChildProcess&) = delete;
+  ChildProcess& operator=(const ChildProcess&) = delete;
 
   // The exit code once the process has ended by itself, within the limit.
   std::optional<int> WaitForExit();
@@ -123,10 +127,25 @@ class ServerProcess {
  private:
   pid_t pid_ = -1;
   std::filesystem::path dir_;
+  std::string stem_;
   std::optional<int> exitStatus_;
   int consoleFd_ = -1;  // our end of a pipe or terminal
   std::string consoleRead_;
 };
+
+// The server under test, started with `args`.
+class ServerProcess : public ChildProcess {
+ public:
+  ServerProcess(const std::vector<std::string>& args,
+                const std::filesystem::path& dir,
+                Console console = Console::kFile);
+};
+
+// Runs `command` in `dir` to its end (within the wait limit, else kills
+// it); its exit code, or -1. Its outputs go to dir/<program>.console.out
+// and dir/<program>.stderr.out.
+int RunToEnd(const std::vector<std::string>& command,
+             const std::filesystem::path& dir);
 
 // Bytes waiting in the receive queue of the UDP socket bound to `port`, as
 // /proc/net/udp shows them; -1 when no such socket is found.
