@@ -65,6 +65,11 @@ int ReceiveBatch(SocketHandle socket, DatagramSlot* slots, int count,
                  int capacity, bool withSenders, int waitMs,
                  std::uint32_t* dropped);
 
+// Sleeps a fraction of a millisecond, long enough for a batch of datagrams to
+// gather at a high rate and short enough for the queue to hold them. Does
+// nothing where the system cannot sleep that briefly.
+void Nap();
+
 // When running as root, switches to an unprivileged user and group, with no
 // supplementary groups, so that no fault in the receive path runs as root.
 // Open files and sockets stay usable. True when done or not needed; false

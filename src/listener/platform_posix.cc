@@ -203,6 +203,11 @@ bool DropPrivileges() {
   return geteuid() != 0;
 }
 
+void Nap() {
+  const timespec nap{0, 100 * 1000};
+  nanosleep(&nap, nullptr);
+}
+
 bool ToLocalTime(std::time_t time, std::tm* local) {
   return localtime_r(&time, local) != nullptr;
 }

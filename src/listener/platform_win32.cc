@@ -71,8 +71,8 @@ std::FILE* OpenLogFile(const std::string& name) {
                   FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                   nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (handle == INVALID_HANDLE_VALUE) return nullptr;
-  const int fd = _open_osfhandle(reinterpret_cast<intptr_t>(handle),
-                                 _O_APPEND | _O_TEXT);
+  const int fd =
+      _open_osfhandle(reinterpret_cast<intptr_t>(handle), _O_APPEND | _O_TEXT);
   if (fd < 0) {
     CloseHandle(handle);
     return nullptr;
@@ -111,34 +111,50 @@ bool BindAnyIPv4(SocketHandle socketHandle, std::uint16_t port) {
   return bind(s, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
 }
 
+namespace {
+
+// 1 when a datagram is queued or arrives within `waitMs` (-1: however long
+// it takes), 0 on time-out, -1 on failure.
+int Readable(SOCKET s, int waitMs) {
+  if (waitMs < 0) return 1;  // the receive itself will block
+  fd_set readable;
+  FD_ZERO(&readable);
+  FD_SET(s, &readable);
+  timeval timeout{waitMs / 1000, (waitMs % 1000) * 1000};
+  const int ready = select(0, &readable, nullptr, nullptr, &timeout);
+  return ready == SOCKET_ERROR ? -1 : ready > 0;
+}
+
+}  // namespace
+
 int ReceiveBatch(SocketHandle socketHandle, DatagramSlot* slots, int count,
                  int capacity, bool, int waitMs, std::uint32_t*) {
   const SOCKET s = static_cast<SOCKET>(socketHandle);
-  if (count < 1) return 0;
-  if (waitMs >= 0) {
-    fd_set readable;
-    FD_ZERO(&readable);
-    FD_SET(s, &readable);
-    timeval timeout{waitMs / 1000, (waitMs % 1000) * 1000};
-    const int ready = select(0, &readable, nullptr, nullptr, &timeout);
-    if (ready == SOCKET_ERROR) return -1;
-    if (ready == 0) return 0;
+  // Winsock 1.1 has no batched receive: one datagram per call, for as long
+  // as more are queued.
+  int received = 0;
+  for (; received < count; ++received) {
+    const int ready = Readable(s, received == 0 ? waitMs : 0);
+    if (ready < 0) return received > 0 ? received : -1;
+    if (ready == 0) break;
+    sockaddr_in sender{};
+    int senderLength = sizeof sender;
+    int size = recvfrom(s, slots[received].data, capacity, 0,
+                        reinterpret_cast<sockaddr*>(&sender), &senderLength);
+    // A longer datagram is reported as an error, with the buffer filled by
+    // its first `capacity` bytes: keep those, as POSIX does.
+    if (size == SOCKET_ERROR && WSAGetLastError() == WSAEMSGSIZE) {
+      size = capacity;
+    }
+    if (size == SOCKET_ERROR) return received > 0 ? received : -1;
+    slots[received].size = size;
+    slots[received].senderNetOrder = sender.sin_addr.s_addr;
   }
-  // Winsock 1.1 has no batched receive: one datagram per call.
-  sockaddr_in sender{};
-  int senderLength = sizeof sender;
-  int received = recvfrom(s, slots[0].data, capacity, 0,
-                          reinterpret_cast<sockaddr*>(&sender), &senderLength);
-  // A longer datagram is reported as an error, with the buffer filled by
-  // its first `capacity` bytes: keep those, as POSIX does.
-  if (received == SOCKET_ERROR && WSAGetLastError() == WSAEMSGSIZE) {
-    received = capacity;
-  }
-  if (received == SOCKET_ERROR) return -1;
-  slots[0].size = received;
-  slots[0].senderNetOrder = sender.sin_addr.s_addr;
-  return 1;
+  return received;
 }
+
+// Sleep() rounds up to the timer's tick, often 15.6 ms: far too long.
+void Nap() {}
 
 bool DropPrivileges() { return true; }
 

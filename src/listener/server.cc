@@ -109,11 +109,23 @@ class Receiver {
   [[noreturn]] void Run() {
     // Idle: the queue was found empty, so the next receive may block.
     bool idle = true;
+    // Flowing: the last receive brought datagrams, so more are likely.
+    bool flowing = false;
     int failures = 0;
     for (;;) {
-      if (idle) WriteOut();
+      int wait = 0;
+      if (idle) {
+        WriteOut();
+        // While datagrams flow, nap with everything written rather than
+        // sleep in the receive: a sleeping receiver costs every sender a
+        // wake-up per datagram or two, and the nap lets a batch gather.
+        if (flowing) {
+          Nap();
+        } else {
+          wait = drops_.MillisecondsUntilDue(Clock::now());
+        }
+      }
       if (drops_.Pending()) ReportDrops();
-      const int wait = idle ? drops_.MillisecondsUntilDue(Clock::now()) : 0;
       // Only the annotation shows the sender.
       const int received = ReceiveBatch(socket_, slots_, kBatch, kMaxDatagram,
                                         annotate_, wait, &dropCount_);
@@ -121,9 +133,11 @@ class Receiver {
       if (received < 0) {
         BackOff(++failures);
         idle = true;
+        flowing = false;
         continue;
       }
       failures = 0;
+      flowing = received > 0;
       drops_.Observe(dropCount_);
       // Taken after the batch arrived, so after each of its datagrams.
       const std::string_view arrival = received > 0 ? clock_.Now() : "";

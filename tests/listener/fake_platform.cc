@@ -42,6 +42,8 @@ int ReceiveBatch(SocketHandle, DatagramSlot*, int, int, bool, int,
   return -1;
 }
 
+void Nap() {}
+
 bool DropPrivileges() { return true; }
 
 bool ToLocalTime(std::time_t, std::tm*) { return false; }
