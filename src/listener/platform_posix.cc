@@ -42,10 +42,11 @@ void PrepareProcess() {
 }
 
 bool IsNullDevice(std::FILE* stream) {
-  struct stat target {
-  }, null{};
+  struct stat target;
+  struct stat nullDevice;
   return fstat(fileno(stream), &target) == 0 && S_ISCHR(target.st_mode) &&
-         stat("/dev/null", &null) == 0 && target.st_rdev == null.st_rdev;
+         stat("/dev/null", &nullDevice) == 0 &&
+         target.st_rdev == nullDevice.st_rdev;
 }
 
 bool IsTerminal(std::FILE* stream) { return isatty(fileno(stream)) == 1; }

@@ -113,18 +113,7 @@ class Receiver {
     bool flowing = false;
     int failures = 0;
     for (;;) {
-      int wait = 0;
-      if (idle) {
-        WriteOut();
-        // While datagrams flow, nap with everything written rather than
-        // sleep in the receive: a sleeping receiver costs every sender a
-        // wake-up per datagram or two, and the nap lets a batch gather.
-        if (flowing) {
-          Nap();
-        } else {
-          wait = drops_.MillisecondsUntilDue(Clock::now());
-        }
-      }
+      const int wait = idle ? WriteOutAndPause(flowing) : 0;
       if (drops_.Pending()) ReportDrops();
       // Only the annotation shows the sender.
       const int received = ReceiveBatch(socket_, slots_, kBatch, kMaxDatagram,
@@ -173,6 +162,17 @@ class Receiver {
     }
     fileBytes_.clear();
     consoleBytes_.clear();
+  }
+
+  // Before a receive that may wait: everything written, then, while
+  // datagrams flow, a nap rather than a sleep in the receive (a sleeping
+  // receiver costs the sender a wake-up per datagram or two, and the nap
+  // lets a batch gather). Returns how long the receive may wait.
+  int WriteOutAndPause(bool flowing) {
+    WriteOut();
+    if (!flowing) return drops_.MillisecondsUntilDue(Clock::now());
+    Nap();
+    return 0;
   }
 
   void ReportDrops() { Write(stderr, drops_.Take(Clock::now())); }
