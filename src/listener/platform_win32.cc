@@ -44,14 +44,9 @@ void PrepareProcess() {
   DisableQuickEdit();
 }
 
-bool IsNullDevice(std::FILE* stream) {
-  // NUL is a character device that is not a console.
-  const HANDLE handle =
-      reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(stream)));
-  DWORD mode = 0;
-  return GetFileType(handle) == FILE_TYPE_CHAR &&
-         !GetConsoleMode(handle, &mode);
-}
+// NUL cannot be told from a serial port or a printer by its file type,
+// and those must be written: always write.
+bool IsNullDevice(std::FILE*) { return false; }
 
 bool IsTerminal(std::FILE* stream) {
   DWORD mode = 0;
