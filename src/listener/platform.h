@@ -58,9 +58,9 @@ struct DatagramSlot {
 // already. Senders' addresses are filled in only when `withSenders` is set:
 // asking for them costs the system time per datagram. Returns how many were
 // received (0 when none came in time), or -1 on failure. Where the system
-// counts the datagrams it dropped for the
-// socket because its queue was full, `*dropped` is set to that count since
-// the socket was opened; elsewhere it is left alone.
+// counts the datagrams it dropped for the socket because its queue was
+// full, `*dropped` is set to that count since the socket was opened;
+// elsewhere it is left alone.
 int ReceiveBatch(SocketHandle socket, DatagramSlot* slots, int count,
                  int capacity, bool withSenders, int waitMs,
                  std::uint32_t* dropped);

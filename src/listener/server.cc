@@ -13,6 +13,7 @@
 #include "listener/account.h"
 #include "listener/drop_report.h"
 #include "listener/platform.h"
+#include "records/priority.h"
 #include "records/record.h"
 
 namespace syslog_listen {
@@ -147,9 +148,10 @@ class Receiver {
 
   void Compose(const DatagramSlot& slot, std::string_view arrival) {
     const Message message{TextOf(slot), arrival, slot.senderNetOrder};
-    AppendRecord(fileBytes_, Output::kLogFile, message, annotate_);
+    const PriorityHeader header = ParsePriority(message.text);
+    AppendRecord(fileBytes_, Output::kLogFile, message, header, annotate_);
     if (SeparateConsole()) {
-      AppendRecord(consoleBytes_, console_, message, annotate_);
+      AppendRecord(consoleBytes_, console_, message, header, annotate_);
     }
   }
 

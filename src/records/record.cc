@@ -49,8 +49,12 @@ void AppendCaretEscaped(std::string& out, std::string_view text) {
 
 void AppendRecord(std::string& out, Output output, const Message& message,
                   bool annotate) {
+  AppendRecord(out, output, message, ParsePriority(message.text), annotate);
+}
+
+void AppendRecord(std::string& out, Output output, const Message& message,
+                  const PriorityHeader& header, bool annotate) {
   // The header is stripped whether or not the record is annotated.
-  const PriorityHeader header = ParsePriority(message.text);
   if (annotate) {
     out.append(message.arrivalTime);
     out.push_back(' ');

@@ -7,6 +7,8 @@
 #include <string>
 #include <string_view>
 
+#include "records/priority.h"
+
 namespace syslog_listen {
 
 // The console and the log file word the annotation differently. A console
@@ -28,6 +30,11 @@ struct Message {
 // "\n>>"; always the body, with no line end added.
 void AppendRecord(std::string& out, Output output, const Message& message,
                   bool annotate);
+
+// The same with `header` already parsed from `message.text`, for a caller
+// that composes one message for both outputs.
+void AppendRecord(std::string& out, Output output, const Message& message,
+                  const PriorityHeader& header, bool annotate);
 
 // The same as a fresh string.
 std::string ComposeRecord(Output output, const Message& message, bool annotate);

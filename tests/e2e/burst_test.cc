@@ -4,7 +4,6 @@
 #include <signal.h>
 
 #include <cstdio>
-#include <optional>
 #include <string>
 #include <vector>
 
@@ -12,12 +11,6 @@
 
 namespace e2e {
 namespace {
-
-std::string Numbered(char tag, int i) {
-  char text[16];
-  std::snprintf(text, sizeof text, "%c%06d\n", tag, i);
-  return text;
-}
 
 // The records after the banner, one per line.
 std::vector<std::string> RecordLines(const std::string& file) {
@@ -35,19 +28,9 @@ std::vector<std::string> RecordLines(const std::string& file) {
 
 class Burst : public ::testing::Test {
  protected:
-  void SetUp() override {
-    port_ = FreeUdpPort();
-    server_.emplace(
-        std::vector<std::string>{"-p", std::to_string(port_), "-o", "test.log"},
-        dir_.path());
-    ASSERT_TRUE(WaitForBanner(log()));
-  }
-  std::filesystem::path log() const { return dir_.path() / "test.log"; }
+  void SetUp() override { ASSERT_TRUE(run_.ready()); }
 
-  TempDir dir_;
-  UdpSocket sender_;
-  int port_ = 0;
-  std::optional<ServerProcess> server_;
+  Running run_;
 };
 
 // Thousands of datagrams as fast as one socket sends them, then silence:
@@ -57,15 +40,15 @@ TEST_F(Burst, EveryRecordIsInTheFileWhenTheServerWaits) {
   std::string records;
   for (int i = 0; i < kCount; ++i) {
     const std::string text = Numbered('b', i);
-    sender_.SendTo(port_, text);
+    run_.Send(text);
     records += text;
   }
-  const std::string expected = OnDisk(Banner(port_) + records);
-  const std::string file = WaitForSize(log(), RealSize(expected));
+  const std::string expected = OnDisk(Banner(run_.port()) + records);
+  const std::string file = WaitForSize(run_.log(), RealSize(expected));
   EXPECT_EQ("", Mismatch(expected, MaskTimestamps(file)))
       << RecordLines(file).size() << " records of " << kCount;
-  EXPECT_EQ(file, server_->ConsoleText());
-  EXPECT_EQ("", server_->ErrorText());
+  EXPECT_EQ(file, run_.server().ConsoleText());
+  EXPECT_EQ("", run_.server().ErrorText());
 }
 
 // A server that cannot receive (stopped here; busy or starved elsewhere)
@@ -73,41 +56,41 @@ TEST_F(Burst, EveryRecordIsInTheFileWhenTheServerWaits) {
 // says on standard error how many were dropped, and that count is exactly
 // what never reached the file. The records themselves are as always.
 TEST_F(Burst, DroppedDatagramsAreReportedOnStandardError) {
-  server_->Signal(SIGSTOP);
+  run_.server().Signal(SIGSTOP);
   constexpr int kCount = 100000;  // far more than any receive queue holds
-  for (int i = 0; i < kCount; ++i) sender_.SendTo(port_, Numbered('d', i));
-  server_->Signal(SIGCONT);
+  for (int i = 0; i < kCount; ++i) run_.Send(Numbered('d', i));
+  run_.server().Signal(SIGCONT);
   // Datagrams queued before the drops carry no count; a later one does.
   int markers = 0;
   int polls = 0;
   ASSERT_TRUE(WaitUntil([&] {
     if (polls++ % 20 == 0) {
-      sender_.SendTo(port_, "end\n");
+      run_.Send("end\n");
       ++markers;
     }
-    return ReadFile(log()).find(OnDisk("end\n")) != std::string::npos;
+    return ReadFile(run_.log()).find(OnDisk("end\n")) != std::string::npos;
   }));
   std::string file;
   int received = 0;
   std::string expectedReport;
   auto reported = [&] {
-    file = ReadFile(log());
+    file = ReadFile(run_.log());
     received = static_cast<int>(RecordLines(file).size());
     expectedReport =
         "syslog-listen: " + std::to_string(kCount + markers - received) +
         " datagrams dropped by the system since start "
         "(receive queue full)\n";
-    const std::string errors = server_->ErrorText();
+    const std::string errors = run_.server().ErrorText();
     return errors.size() >= expectedReport.size() &&
            errors.compare(errors.size() - expectedReport.size(),
                           std::string::npos, expectedReport) == 0;
   };
   if (!WindowsServer()) {
     EXPECT_TRUE(WaitUntil(reported))
-        << server_->ErrorText() << "expected: " << expectedReport;
+        << run_.server().ErrorText() << "expected: " << expectedReport;
   } else {
     EXPECT_FALSE(reported()) << "no drop counter to report from";
-    EXPECT_EQ("", server_->ErrorText());
+    EXPECT_EQ("", run_.server().ErrorText());
   }
   ASSERT_LT(received, kCount);
   // What was kept is a run of records in sending order, then the markers.
@@ -121,7 +104,7 @@ TEST_F(Burst, DroppedDatagramsAreReportedOnStandardError) {
     ASSERT_LE(next, number) << "out of order: " << line;
     next = number + 1;
   }
-  EXPECT_EQ(file, server_->ConsoleText());
+  EXPECT_EQ(file, run_.server().ConsoleText());
 }
 
 }  // namespace

@@ -19,24 +19,6 @@
 namespace e2e {
 namespace {
 
-std::vector<std::string> Args(int port, const std::string& log) {
-  return {"-p", std::to_string(port), "-o", log};
-}
-
-std::string Numbered(char tag, int i) {
-  char text[16];
-  std::snprintf(text, sizeof text, "%c%06d\n", tag, i);
-  return text;
-}
-
-// Sends one datagram once the server's queue has room, so that no datagram
-// is dropped however slowly the server runs (under valgrind, say).
-void SendPaced(const UdpSocket& sender, int port, std::string_view bytes) {
-  constexpr long kQueueLimit = 64 * 1024;
-  WaitUntil([&] { return ReceiveQueueBytes(port) < kQueueLimit; });
-  sender.SendTo(port, bytes);
-}
-
 // Waits until the server has taken everything queued for it and waits.
 bool Drained(ServerProcess& server, int port) {
   return WaitUntil([&] {
@@ -48,20 +30,17 @@ bool Drained(ServerProcess& server, int port) {
 // every datagram it received: nothing is left in a buffer.
 TEST(Faults, KilledWhileWaitingLosesNothing) {
   if (WindowsServer()) GTEST_SKIP() << "reads the Linux process's state";
-  TempDir dir;
-  const int port = FreeUdpPort();
-  ServerProcess server(Args(port, "test.log"), dir.path());
-  ASSERT_TRUE(WaitForBanner(dir.path() / "test.log"));
-  UdpSocket sender;
+  Running run;
+  ASSERT_TRUE(run.ready());
   std::string records;
   for (int i = 0; i < 3000; ++i) {
     records += Numbered('k', i);
-    sender.SendTo(port, Numbered('k', i));
+    run.Send(Numbered('k', i));
   }
-  ASSERT_TRUE(Drained(server, port));
-  server.Kill();
-  EXPECT_EQ("", Mismatch(Banner(port) + records,
-                         MaskTimestamps(ReadFile(dir.path() / "test.log"))));
+  ASSERT_TRUE(Drained(run.server(), run.port()));
+  run.server().Kill();
+  EXPECT_EQ("", Mismatch(Banner(run.port()) + records,
+                         MaskTimestamps(ReadFile(run.log()))));
 }
 
 // A datagram of random bytes as the server records it without -t: cut to
@@ -90,21 +69,19 @@ std::string RandomDatagram(std::mt19937& random, int index) {
 // file holds every record in order, and the server's memory does not grow.
 TEST(Faults, RandomBurstKeepsEveryRecordAndNoMemory) {
   constexpr int kCount = 200000;
-  TempDir dir;
-  const int port = FreeUdpPort();
-  ServerProcess server(Args(port, "test.log"), dir.path());
-  const auto log = dir.path() / "test.log";
-  ASSERT_TRUE(WaitForBanner(log));
+  Running run;
+  ASSERT_TRUE(run.ready());
+  ServerProcess& server = run.server();
+  const auto log = run.log();
   const long residentAtStart = ResidentKiB(server.pid());
   const std::size_t bannerSize = ReadFile(log).size();
 
   std::mt19937 random(20261207);
-  UdpSocket sender;
   std::size_t expectedSize = bannerSize;
   for (int i = 0; i < kCount; ++i) {
     const std::string datagram = RandomDatagram(random, i);
     expectedSize += OnDisk(RecordOf(datagram)).size();
-    SendPaced(sender, port, datagram);
+    run.SendPaced(datagram);
   }
   ASSERT_TRUE(WaitUntil([&] {
     return std::filesystem::file_size(log) >= expectedSize;
@@ -120,7 +97,7 @@ TEST(Faults, RandomBurstKeepsEveryRecordAndNoMemory) {
     const std::string expected = OnDisk(RecordOf(RandomDatagram(random, i)));
     std::string actual(expected.size(), '\0');
     file.read(actual.data(), static_cast<std::streamsize>(actual.size()));
-    ASSERT_EQ(expected, actual) << "record " << i;
+    ASSERT_EQ("", Mismatch(expected, actual)) << "record " << i;
   }
   EXPECT_EQ(expectedSize, std::filesystem::file_size(log));
 
@@ -153,7 +130,8 @@ TEST(Faults, FullFileSystemThenRoomAgain) {
     filler << std::string(128 * 1024, 'f');
   }
   const int port = FreeUdpPort();
-  ServerProcess server(Args(port, "small/test.log"), dir.path());
+  ServerProcess server({"-p", std::to_string(port), "-o", "small/test.log"},
+                       dir.path());
   ASSERT_TRUE(WaitForBanner(small / "test.log"));
   UdpSocket sender;
   const std::string record = std::string(999, 'r') + "\n";
@@ -187,28 +165,23 @@ TEST(Faults, CopyTruncateRotationLosesNothing) {
   }
   constexpr int kCount = 20000;
   constexpr int kRotations = 4;
-  TempDir dir;
-  const int port = FreeUdpPort();
-  const auto log = dir.path() / "test.log";
-  ServerProcess server(Args(port, "test.log"), dir.path());
-  ASSERT_TRUE(WaitForBanner(log));
-  UdpSocket sender;
+  Running run;
+  ASSERT_TRUE(run.ready());
+  const auto log = run.log();
   std::vector<std::filesystem::path> parts;
   for (int i = 0; i < kCount; ++i) {
-    SendPaced(sender, port, Numbered('r', i));
+    run.SendPaced(Numbered('r', i));
     if (i % (kCount / (kRotations + 1)) != kCount / (kRotations + 1) - 1) {
       continue;
     }
-    server.Signal(SIGSTOP);
+    run.server().Signal(SIGSTOP);
     // Datagrams that arrive while the file is rotated queue up.
-    for (int j = 0; j < 100 && ++i < kCount; ++j) {
-      sender.SendTo(port, Numbered('r', i));
-    }
-    const auto part = dir.path() / ("test.log." + std::to_string(parts.size()));
+    for (int j = 0; j < 100 && ++i < kCount; ++j) run.Send(Numbered('r', i));
+    const auto part = run.dir() / ("test.log." + std::to_string(parts.size()));
     std::filesystem::copy_file(log, part);
     std::filesystem::resize_file(log, 0);
     parts.push_back(part);
-    server.Signal(SIGCONT);
+    run.server().Signal(SIGCONT);
   }
   parts.push_back(log);
   std::string all;
@@ -218,7 +191,7 @@ TEST(Faults, CopyTruncateRotationLosesNothing) {
     return all.find(OnDisk(Numbered('r', kCount - 1))) != std::string::npos;
   }));
   EXPECT_EQ(std::string::npos, all.find('\0')) << "a hole of NULs";
-  std::string expected = Banner(port);
+  std::string expected = Banner(run.port());
   for (int i = 0; i < kCount; ++i) expected += Numbered('r', i);
   EXPECT_EQ("", Mismatch(OnDisk(expected), MaskTimestamps(all)));
 }
@@ -235,23 +208,21 @@ TEST(Faults, ControlCharactersReachATerminalOnlyEscaped) {
   for (Console console : {Console::kPipe, Console::kTerminal}) {
     // A pseudo-terminal is no Windows console.
     if (console == Console::kTerminal && WindowsServer()) continue;
-    TempDir dir;
-    const int port = FreeUdpPort();
-    ServerProcess server(Args(port, "test.log"), dir.path(), console);
-    const auto log = dir.path() / "test.log";
-    ASSERT_TRUE(WaitForBanner(log));
-    UdpSocket sender;
-    for (const std::string& datagram : sent) sender.SendTo(port, datagram);
+    Running run({}, console);
+    ASSERT_TRUE(run.ready());
+    for (const std::string& datagram : sent) run.Send(datagram);
+    const std::string banner = Banner(run.port());
     const std::string shown =
-        OnDisk(Banner(port) + (console == Console::kTerminal ? escaped : raw));
-    std::string console_text;
+        OnDisk(banner + (console == Console::kTerminal ? escaped : raw));
+    std::string consoleText;
     EXPECT_TRUE(WaitUntil([&] {
-      return (console_text = MaskTimestamps(server.ConsoleText())) == shown;
+      return (consoleText = MaskTimestamps(run.server().ConsoleText())) ==
+             shown;
     })) << static_cast<int>(console)
-        << ": " << console_text;
+        << ": " << consoleText;
     EXPECT_EQ(
-        OnDisk(Banner(port) + raw),
-        MaskTimestamps(WaitForSize(log, RealSize(OnDisk(Banner(port) + raw)))));
+        OnDisk(banner + raw),
+        MaskTimestamps(WaitForSize(run.log(), RealSize(OnDisk(banner + raw)))));
   }
 }
 
@@ -260,13 +231,10 @@ TEST(Faults, ControlCharactersReachATerminalOnlyEscaped) {
 TEST(Faults, RootIsDroppedAfterStartUp) {
   if (geteuid() != 0) GTEST_SKIP() << "needs root";
   if (WindowsServer()) GTEST_SKIP() << "reads the Linux process's state";
-  TempDir dir;
-  const int port = FreeUdpPort();
-  ServerProcess server(Args(port, "test.log"), dir.path());
-  const auto log = dir.path() / "test.log";
-  ASSERT_TRUE(WaitForBanner(log));
+  Running run;
+  ASSERT_TRUE(run.ready());
   const std::string status =
-      "/proc/" + std::to_string(server.pid()) + "/status";
+      "/proc/" + std::to_string(run.server().pid()) + "/status";
   std::string ids;
   EXPECT_TRUE(WaitUntil([&] {
     ids.clear();
@@ -283,12 +251,11 @@ TEST(Faults, RootIsDroppedAfterStartUp) {
            "Gid:\t65534\t65534\t65534\t65534\n"
            "Groups:\t\n";
   })) << ids;
-  UdpSocket sender;
-  sender.SendTo(port, "after the drop\n");
+  run.Send("after the drop\n");
   EXPECT_TRUE(WaitUntil([&] {
-    return ReadFile(log).find("after the drop\n") != std::string::npos;
+    return ReadFile(run.log()).find("after the drop\n") != std::string::npos;
   }));
-  EXPECT_EQ("", server.ErrorText());
+  EXPECT_EQ("", run.server().ErrorText());
 }
 
 }  // namespace

@@ -10,39 +10,6 @@
 namespace e2e {
 namespace {
 
-// A server started with `-p <free port> -o log` plus `extra`, already
-// listening when the constructor returns.
-class Running {
- public:
-  explicit Running(std::vector<std::string> extra = {},
-                   Console console = Console::kFile)
-      : port_(FreeUdpPort()),
-        server_(Args(port_, extra), dir_.path(), console) {
-    ready_ = WaitForBanner(log());
-  }
-  bool ready() const { return ready_; }
-  int port() const { return port_; }
-  std::filesystem::path log() const { return dir_.path() / "test.log"; }
-  ServerProcess& server() { return server_; }
-  const UdpSocket& sender() const { return sender_; }
-  void Send(std::string_view bytes) const { sender_.SendTo(port_, bytes); }
-
- private:
-  static std::vector<std::string> Args(int port,
-                                       const std::vector<std::string>& extra) {
-    std::vector<std::string> args = {"-p", std::to_string(port), "-o",
-                                     "test.log"};
-    args.insert(args.end(), extra.begin(), extra.end());
-    return args;
-  }
-
-  TempDir dir_;
-  UdpSocket sender_;
-  int port_;
-  ServerProcess server_;
-  bool ready_ = false;
-};
-
 // Plain records: the header is stripped, nothing is added between records,
 // and both outputs carry the same bytes.
 TEST(Loopback, PlainRecordsRunTogether) {

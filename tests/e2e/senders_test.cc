@@ -38,23 +38,15 @@ constexpr Header kHeaders[] = {
 
 class Senders : public ::testing::Test {
  protected:
-  void SetUp() override {
-    port_ = FreeUdpPort();
-    server_.emplace(std::vector<std::string>{"-p", std::to_string(port_), "-o",
-                                             "test.log", "-t"},
-                    dir_.path());
-    ASSERT_TRUE(WaitForBanner(log()));
-  }
-
-  std::filesystem::path log() const { return dir_.path() / "test.log"; }
+  void SetUp() override { ASSERT_TRUE(run_.ready()); }
 
   // Passes what the sender sent on to the server and checks that both
   // outputs hold, after the banner, exactly one annotated record for each
   // datagram, in order.
   void ExpectRecorded(const std::vector<std::string>& sent) {
     ASSERT_FALSE(sent.empty()) << "the sender sent nothing";
-    std::string file = Banner(port_);
-    std::string console = Banner(port_);
+    std::string file = Banner(run_.port());
+    std::string console = Banner(run_.port());
     for (const std::string& datagram : sent) {
       const Header* header = nullptr;
       for (const Header& known : kHeaders) {
@@ -67,35 +59,25 @@ class Senders : public ::testing::Test {
       // The header is stripped; the text ends at the first NUL.
       std::string body = datagram.substr(std::string(header->text).size());
       body = body.substr(0, body.find('\0'));
-      const std::string names = std::string(header->facility) +
-                                ", %s:" + header->severity +
-                                "> from 127.0.0.1\n>>";
-      file += "<time> <type:" + names.substr(0, names.find('%')) + "severity" +
-              names.substr(names.find('%') + 2) + body;
-      console += "<time> <fac:" + names.substr(0, names.find('%')) + "svt" +
-                 names.substr(names.find('%') + 2) + body;
-      SendPaced(datagram);
+      const std::string from = "> from 127.0.0.1\n>>";
+      file += std::string("<time> <type:") + header->facility +
+              ", severity:" + header->severity + from + body;
+      console += std::string("<time> <fac:") + header->facility +
+                 ", svt:" + header->severity + from + body;
+      run_.SendPaced(datagram);
     }
     std::string shown;
     EXPECT_TRUE(WaitUntil([&] {
-      return (shown = MaskTimestamps(ReadFile(log()))) == OnDisk(file);
+      return (shown = MaskTimestamps(ReadFile(run_.log()))) == OnDisk(file);
     })) << Mismatch(OnDisk(file), shown);
     EXPECT_TRUE(WaitUntil([&] {
-      return (shown = MaskTimestamps(server_->ConsoleText())) ==
+      return (shown = MaskTimestamps(run_.server().ConsoleText())) ==
              OnDisk(console);
     })) << Mismatch(OnDisk(console), shown);
   }
 
-  void SendPaced(const std::string& datagram) {
-    WaitUntil([&] { return ReceiveQueueBytes(port_) < 64 * 1024; });
-    forwarder_.SendTo(port_, datagram);
-  }
-
-  TempDir dir_;
-  int port_ = 0;
-  std::optional<ServerProcess> server_;
+  Running run_{{"-t"}};
   UdpSocket capture_;  // where the senders send
-  UdpSocket forwarder_;
 };
 
 TEST_F(Senders, LoggerInBothFormats) {
@@ -105,7 +87,7 @@ TEST_F(Senders, LoggerInBothFormats) {
         0, RunToEnd({"logger", format, "-d", "-n", "127.0.0.1", "-P",
                      std::to_string(capture_.port()), "-p", "local3.warning",
                      "-t", "e2e", std::string("hello from logger ") + format},
-                    dir_.path()));
+                    run_.dir()));
   }
   const std::vector<std::string> sent = capture_.ReceiveUntilQuiet(500ms);
   ASSERT_EQ(2u, sent.size());
@@ -131,7 +113,7 @@ TEST_F(Senders, PythonSysLogHandlerWithUtf8AndByteOrderMark) {
       "log.error('line one\\nline two\\n')\n";
   ASSERT_EQ(0,
             RunToEnd({"python3", "-c", script, std::to_string(capture_.port())},
-                     dir_.path()));
+                     run_.dir()));
   const std::vector<std::string> sent = capture_.ReceiveUntilQuiet(500ms);
   ASSERT_EQ(3u, sent.size());
   // The handler ends each message with a NUL, which ends the text.
@@ -144,7 +126,7 @@ TEST_F(Senders, PythonSysLogHandlerWithUtf8AndByteOrderMark) {
 
 TEST_F(Senders, SyslogNgForwardsItsOwnMessages) {
   if (!Installed("syslog-ng")) GTEST_SKIP() << "syslog-ng is missing";
-  const auto config = dir_.path() / "syslog-ng.conf";
+  const auto config = run_.dir() / "syslog-ng.conf";
   std::ofstream(config)
       << "@version: 3.38\n"
          "source own { internal(); };\n"
@@ -153,14 +135,14 @@ TEST_F(Senders, SyslogNgForwardsItsOwnMessages) {
       << capture_.port()
       << ")); };\n"
          "log { source(own); destination(listener); };\n";
-  const std::string at = dir_.path().string() + "/";
+  const std::string at = run_.dir().string() + "/";
   std::vector<std::string> sent;
   {
     ChildProcess syslogNg(
         {"syslog-ng", "--foreground", "--no-caps", "--cfgfile", config.string(),
          "--persist-file", at + "persist", "--pidfile", at + "pid", "--control",
          at + "control"},
-        dir_.path(), Console::kFile, "syslog-ng.");
+        run_.dir(), Console::kFile, "syslog-ng.");
     ASSERT_TRUE(WaitUntil([&] {
       for (std::string& datagram : capture_.ReceiveUntilQuiet(10ms)) {
         sent.push_back(std::move(datagram));
@@ -187,7 +169,7 @@ TEST_F(Senders, LoggenMessagesAllArriveInOrder) {
   ASSERT_EQ(0, RunToEnd({"loggen", "--inet", "--dgram", "--quiet", "--number",
                          std::to_string(kCount), "--rate", "2000", "127.0.0.1",
                          std::to_string(capture_.port())},
-                        dir_.path()));
+                        run_.dir()));
   const std::vector<std::string> sent = capture_.ReceiveUntilQuiet(500ms);
   ASSERT_EQ(static_cast<std::size_t>(kCount), sent.size());
   for (int i = 0; i < kCount; ++i) {

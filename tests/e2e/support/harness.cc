@@ -420,6 +420,18 @@ bool Sanitized() {
 #endif
 }
 
+std::string Numbered(char tag, int i) {
+  char text[16];
+  std::snprintf(text, sizeof text, "%c%06d\n", tag, i);
+  return text;
+}
+
+void SendPaced(const UdpSocket& sender, int port, std::string_view bytes) {
+  constexpr long kQueueLimit = 64 * 1024;
+  WaitUntil([&] { return ReceiveQueueBytes(port) < kQueueLimit; });
+  sender.SendTo(port, bytes);
+}
+
 bool WaitForBanner(const std::filesystem::path& path) {
   return WaitUntil([&] {
     const std::string text = ReadFile(path);
@@ -436,6 +448,24 @@ std::string WaitForSize(const std::filesystem::path& path, std::size_t size) {
     return text.size() >= size;
   });
   return text;
+}
+
+namespace {
+
+std::vector<std::string> RunningArgs(int port,
+                                     const std::vector<std::string>& extra) {
+  std::vector<std::string> args = {"-p", std::to_string(port), "-o",
+                                   "test.log"};
+  args.insert(args.end(), extra.begin(), extra.end());
+  return args;
+}
+
+}  // namespace
+
+Running::Running(const std::vector<std::string>& extra, Console console)
+    : port_(FreeUdpPort()),
+      server_(RunningArgs(port_, extra), dir_.path(), console) {
+  ready_ = WaitForBanner(log());
 }
 
 }  // namespace e2e

@@ -161,11 +161,42 @@ long ResidentKiB(pid_t pid);
 // build puts it, the server too.
 bool Sanitized();
 
+// "b000042\n": a numbered line, for telling records apart in order.
+std::string Numbered(char tag, int i);
+
+// Sends one datagram once the receive queue of `port` has room, so that no
+// datagram is dropped however slowly the server runs (under valgrind, say).
+void SendPaced(const UdpSocket& sender, int port, std::string_view bytes);
+
 // Waits until `path` holds a whole banner line; returns whether it did.
 bool WaitForBanner(const std::filesystem::path& path);
 
 // Waits until `path` holds at least `size` bytes, then returns them all.
 std::string WaitForSize(const std::filesystem::path& path, std::size_t size);
+
+// A server started in a fresh directory with `-p <free port> -o test.log`
+// plus `extra`, listening (ready()) when the constructor returns.
+class Running {
+ public:
+  explicit Running(const std::vector<std::string>& extra = {},
+                   Console console = Console::kFile);
+  bool ready() const { return ready_; }
+  int port() const { return port_; }
+  const std::filesystem::path& dir() const { return dir_.path(); }
+  std::filesystem::path log() const { return dir_.path() / "test.log"; }
+  ServerProcess& server() { return server_; }
+  void Send(std::string_view bytes) const { sender_.SendTo(port_, bytes); }
+  void SendPaced(std::string_view bytes) const {
+    e2e::SendPaced(sender_, port_, bytes);
+  }
+
+ private:
+  TempDir dir_;
+  UdpSocket sender_;
+  int port_;
+  ServerProcess server_;
+  bool ready_ = false;
+};
 
 }  // namespace e2e
 
