@@ -5,8 +5,9 @@
 #      built (not run);
 #   2. the Windows cross build, its end-to-end tests run under wine;
 #   3. the tests again under AddressSanitizer and UBSan;
-#   4. the tests again under valgrind's memcheck;
-#   5. the fuzz targets, each for a bounded time (scripts/fuzz.sh).
+#   4. the tests again under ThreadSanitizer (the console has a thread);
+#   5. the tests again under valgrind's memcheck;
+#   6. the fuzz targets, each for a bounded time (scripts/fuzz.sh).
 set -eu
 cd "$(dirname "$0")/.."
 # The end-to-end tests also use senders we did not write: util-linux logger
@@ -28,6 +29,7 @@ cmake --build build-win --parallel
 configure_and_test build -DSYSLOG_LISTEN_BENCH=ON \
   -DSYSLOG_LISTEN_WINDOWS_EXE="$PWD/build-win/syslog-listen.exe"
 configure_and_test build-asan -DSYSLOG_LISTEN_SANITIZE=ON
+configure_and_test build-tsan -DSYSLOG_LISTEN_TSAN=ON
 configure_and_test build-valgrind -DSYSLOG_LISTEN_STATIC=OFF \
   -DSYSLOG_LISTEN_VALGRIND=ON
 scripts/fuzz.sh 20

@@ -64,12 +64,21 @@ inline constexpr std::string_view kFileSeverity = ", severity:";
 inline constexpr std::string_view kAnnotationFrom = "> from ";
 inline constexpr std::string_view kAnnotationEnd = "\n>>";
 
-// Standard error, at most once a second, when the system has dropped
-// datagrams: "syslog-listen: " count " datagrams dropped ...\n". Kept off
-// standard output so that the console records stay as they are.
-inline constexpr std::string_view kDropReportHead = "syslog-listen: ";
+// Reports of the server's own go to standard error, so that the console
+// records stay as they are. Each is one line, "syslog-listen: " and the
+// report.
+inline constexpr std::string_view kReportHead = "syslog-listen: ";
+
+// At most once a second, when the system has dropped datagrams: head, count,
+// tail.
 inline constexpr std::string_view kDropReportTail =
     " datagrams dropped by the system since start (receive queue full)\n";
+
+// When the console has caught up after falling behind: head, the number of
+// records it skipped, tail.
+inline constexpr std::string_view kSkippedTail =
+    " records not shown on the console (it fell behind); the log file has "
+    "them all\n";
 
 // Standard error, when started as root and the switch to the unprivileged
 // user failed: head, user name, "\n". The server keeps running and logging.

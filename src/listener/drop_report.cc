@@ -15,7 +15,7 @@ std::string DropReport::Take(Clock::time_point now) {
   reported_ = total_;
   everReported_ = true;
   lastReport_ = now;
-  std::string line(kDropReportHead);
+  std::string line(kReportHead);
   line.append(std::to_string(total_));
   line.append(kDropReportTail);
   return line;

@@ -3,9 +3,11 @@
 #ifndef SYSLOG_LISTEN_LISTENER_PLATFORM_H_
 #define SYSLOG_LISTEN_LISTENER_PLATFORM_H_
 
+#include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <ctime>
+#include <span>
 #include <string>
 
 namespace syslog_listen {
@@ -65,10 +67,21 @@ int ReceiveBatch(SocketHandle socket, DatagramSlot* slots, int count,
                  int capacity, bool withSenders, int waitMs,
                  std::uint32_t* dropped);
 
-// Sleeps a fraction of a millisecond, long enough for a batch of datagrams to
-// gather at a high rate and short enough for the queue to hold them. Does
-// nothing where the system cannot sleep that briefly.
-void Nap();
+// Writes `pieces` to standard output, in order, in one system call where the
+// system can gather them, so that a line written to standard error
+// meanwhile cannot land inside them. Waits for as long as the console does
+// not take them; gives up on a console that has gone.
+void WriteToConsole(std::span<const std::string> pieces);
+
+// Lowers the calling thread's priority below that of the process's other
+// threads.
+void LowerThreadPriority();
+
+// Sleeps for `length`, a millisecond or less: long enough for work to
+// gather (datagrams at a high rate, records for the console), short enough
+// not to be noticed. Does nothing where the system cannot sleep that
+// briefly.
+void Nap(std::chrono::microseconds length);
 
 // When running as root, switches to an unprivileged user and group, with no
 // supplementary groups, so that no fault in the receive path runs as root.

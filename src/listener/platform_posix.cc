@@ -6,8 +6,10 @@
 #include <netinet/in.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/uio.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -204,8 +206,56 @@ bool DropPrivileges() {
   return geteuid() != 0;
 }
 
-void Nap() {
-  const timespec nap{0, 100 * 1000};
+void WriteToConsole(std::span<const std::string> pieces) {
+  constexpr std::size_t kMaxVectors = 64;
+  iovec vectors[kMaxVectors];
+  std::size_t next = 0;  // the first piece not yet written whole
+  std::size_t done = 0;  // bytes of it already written
+  while (next < pieces.size()) {
+    std::size_t count = 0;
+    for (std::size_t i = next; i < pieces.size() && count < kMaxVectors;
+         ++i, ++count) {
+      const std::size_t skip = i == next ? done : 0;
+      vectors[count] = {const_cast<char*>(pieces[i].data()) + skip,
+                        pieces[i].size() - skip};
+    }
+    const ssize_t written =
+        writev(STDOUT_FILENO, vectors, static_cast<int>(count));
+    if (written < 0) {
+      if (errno == EINTR) continue;
+      // Standard output may have been left non-blocking by another program
+      // sharing it: wait until it takes more.
+      if (errno == EAGAIN || errno == EWOULDBLOCK) {
+        pollfd writable{STDOUT_FILENO, POLLOUT, 0};
+        poll(&writable, 1, -1);
+        continue;
+      }
+      return;  // gone: the records are in the log file
+    }
+    for (auto left = static_cast<std::size_t>(written); next < pieces.size();) {
+      const std::size_t rest = pieces[next].size() - done;
+      if (left < rest) {
+        done += left;
+        break;
+      }
+      left -= rest;
+      ++next;
+      done = 0;
+    }
+  }
+}
+
+void LowerThreadPriority() {
+  // Linux keeps a nice value per thread: this lowers only the caller.
+  const auto self = static_cast<id_t>(gettid());
+  errno = 0;
+  const int nice = getpriority(PRIO_PROCESS, self);
+  if (errno == 0) setpriority(PRIO_PROCESS, self, std::min(nice + 10, 19));
+}
+
+void Nap(std::chrono::microseconds length) {
+  const auto ns = std::chrono::nanoseconds(length).count();
+  const timespec nap{static_cast<time_t>(ns / 1000000000), ns % 1000000000};
   nanosleep(&nap, nullptr);
 }
 

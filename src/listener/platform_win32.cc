@@ -148,8 +148,19 @@ int ReceiveBatch(SocketHandle socketHandle, DatagramSlot* slots, int count,
   return received;
 }
 
+void WriteToConsole(std::span<const std::string> pieces) {
+  // The C runtime's text mode turns each LF into CR LF as it writes.
+  for (const std::string& piece : pieces) {
+    std::fwrite(piece.data(), 1, piece.size(), stdout);
+  }
+}
+
+void LowerThreadPriority() {
+  SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_BELOW_NORMAL);
+}
+
 // Sleep() rounds up to the timer's tick, often 15.6 ms: far too long.
-void Nap() {}
+void Nap(std::chrono::microseconds) {}
 
 bool DropPrivileges() { return true; }
 

@@ -6,11 +6,14 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <span>
 #include <thread>
+#include <vector>
 
 #include "common/messages.h"
 #include "common/timestamp.h"
 #include "listener/account.h"
+#include "listener/console_writer.h"
 #include "listener/drop_report.h"
 #include "listener/platform.h"
 #include "records/priority.h"
@@ -27,6 +30,11 @@ constexpr int kBatch = 16;
 // Records gather in memory and are written once this much has gathered, and
 // always before the server waits.
 constexpr std::size_t kWriteThreshold = 64 * 1024;
+// ... or once this many records have gathered, which bounds the list of
+// where they end.
+constexpr std::size_t kMaxGathered = 2048;
+// A nap between batches while datagrams flow.
+constexpr auto kNap = std::chrono::microseconds(100);
 // Room for the longest record: time stamp, annotation and a whole datagram.
 constexpr std::size_t kMaxRecord = kMaxDatagram + 256;
 
@@ -105,6 +113,17 @@ class Receiver {
     for (int i = 0; i < kBatch; ++i) slots_[i].data = storage[i];
     fileBytes_.reserve(kWriteThreshold + kMaxRecord);
     if (SeparateConsole()) consoleBytes_.reserve(kWriteThreshold + kMaxRecord);
+    recordEnds_.reserve(kMaxGathered);
+    // Without a thread of its own, the console is written in line, as a
+    // last resort.
+    if (consoleWanted_ && !consoleWriter_.Start()) writerless_ = true;
+  }
+
+  // The banner: console first, then the file.
+  void Announce(std::string_view banner) {
+    const std::size_t end = banner.size();
+    ToConsole(banner, std::span(&end, 1));
+    Write(log_, banner);
   }
 
   [[noreturn]] void Run() {
@@ -133,7 +152,10 @@ class Receiver {
       const std::string_view arrival = received > 0 ? clock_.Now() : "";
       for (int i = 0; i < received; ++i) {
         Compose(slots_[i], arrival);
-        if (fileBytes_.size() >= kWriteThreshold) WriteOut();
+        if (fileBytes_.size() >= kWriteThreshold ||
+            recordEnds_.size() >= kMaxGathered) {
+          WriteOut();
+        }
       }
       idle = received < kBatch;
     }
@@ -153,17 +175,32 @@ class Receiver {
     if (SeparateConsole()) {
       AppendRecord(consoleBytes_, console_, message, header, annotate_);
     }
+    // A record that shows nothing needs no place in the console's queue.
+    const std::size_t end =
+        SeparateConsole() ? consoleBytes_.size() : fileBytes_.size();
+    if (end > (recordEnds_.empty() ? 0 : recordEnds_.back())) {
+      recordEnds_.push_back(end);
+    }
   }
 
-  // The file first: a console that blocks (a paused pager, say) must not
-  // hold back records that are due in the file.
+  // The file first; the console's records go to its writer, which takes
+  // them as fast as the console does: a console that lags or is paused
+  // costs the console records, never the file.
   void WriteOut() {
     Write(log_, fileBytes_);
-    if (consoleWanted_) {
-      Write(stdout, SeparateConsole() ? consoleBytes_ : fileBytes_);
-    }
+    ToConsole(SeparateConsole() ? consoleBytes_ : fileBytes_, recordEnds_);
     fileBytes_.clear();
     consoleBytes_.clear();
+    recordEnds_.clear();
+  }
+
+  void ToConsole(std::string_view records, std::span<const std::size_t> ends) {
+    if (!consoleWanted_ || ends.empty()) return;
+    if (writerless_) {
+      Write(stdout, records);
+    } else {
+      consoleWriter_.Push(records, ends);
+    }
   }
 
   // Before a receive that may wait: everything written, then, while
@@ -173,7 +210,7 @@ class Receiver {
   int WriteOutAndPause(bool flowing) {
     WriteOut();
     if (!flowing) return drops_.MillisecondsUntilDue(Clock::now());
-    Nap();
+    Nap(kNap);
     return 0;
   }
 
@@ -183,10 +220,14 @@ class Receiver {
   std::FILE* log_;
   bool annotate_;
   bool consoleWanted_;
+  bool writerless_ = false;
   Output console_;
   DatagramSlot slots_[kBatch];
   std::string fileBytes_;
   std::string consoleBytes_;
+  // Where each record of the batch ends in the bytes the console gets.
+  std::vector<std::size_t> recordEnds_;
+  ConsoleWriter consoleWriter_;
   ArrivalClock clock_;
   DropReport drops_;
   std::uint32_t dropCount_ = 0;
@@ -245,19 +286,20 @@ void RunServer(const Settings& settings) {
   const Startup startup = StartServer(settings);
   if (!startup.started()) ExitWith(startup.exitCode, startup.failure);
   // The server gathers each output's bytes itself and writes them in one
-  // piece: stream buffers would only copy them again.
+  // piece: stream buffers would only copy them again. Standard error too:
+  // a report held in a buffer (Windows buffers it when redirected) would
+  // never be seen.
   std::setvbuf(stdout, nullptr, _IONBF, 0);
+  std::setvbuf(stderr, nullptr, _IONBF, 0);
   std::setvbuf(startup.log, nullptr, _IONBF, 0);
+  Receiver receiver(startup.socket, startup.log, settings.annotate);
   char started[kTimestampLength];
   Render(std::time(nullptr), started);
-  const std::string banner =
-      BannerText(settings.port, std::string_view(started, kTimestampLength));
-  Write(stdout, banner);
-  Write(startup.log, banner);
+  receiver.Announce(
+      BannerText(settings.port, std::string_view(started, kTimestampLength)));
   if (!DropPrivileges()) {
     Write(stderr, Concat(kPrivilegesKeptHead, kUnprivilegedUser, "\n"));
   }
-  Receiver receiver(startup.socket, startup.log, settings.annotate);
   receiver.Run();
 }
 

@@ -42,7 +42,11 @@ int ReceiveBatch(SocketHandle, DatagramSlot*, int, int, bool, int,
   return -1;
 }
 
-void Nap() {}
+void WriteToConsole(std::span<const std::string>) {}
+
+void LowerThreadPriority() {}
+
+void Nap(std::chrono::microseconds) {}
 
 bool DropPrivileges() { return true; }
 
