@@ -226,6 +226,57 @@ TEST(Faults, ControlCharactersReachATerminalOnlyEscaped) {
   }
 }
 
+// A console that nobody reads (a paused pager, say) costs the file nothing:
+// it gets every record, in order, once. Read again, the console shows the
+// records from before the gap, then, at that point of the stream, the notice
+// on standard error (which shares the pipe, as with 2>&1) with the number it
+// skipped, then the records that came later.
+TEST(Faults, AConsoleNobodyReadsCostsTheFileNothing) {
+  Running run({}, Console::kPipeWithErrors);
+  ASSERT_TRUE(run.ready());
+  constexpr int kCount = 4000;  // of 10000 bytes: more than the console queues
+  const auto record = [](int i) {
+    return std::string(9992, '.') + Numbered('c', i);
+  };
+  std::string records;
+  for (int i = 0; i < kCount; ++i) {
+    records += record(i);
+    run.SendPaced(record(i));
+  }
+  const std::string banner = Banner(run.port());
+  const std::string file = OnDisk(banner + records);
+  EXPECT_EQ("", Mismatch(file, MaskTimestamps(WaitForSize(
+                                   run.log(), RealSize(file)))));
+  if (!Launched() && !Sanitized()) {
+    EXPECT_LT(ResidentKiB(run.server().pid()), 38 * 1024);
+  }
+
+  const std::string notice =
+      " records not shown on the console (it fell behind); the log file has "
+      "them all\n";
+  // Polled raw: masking megabytes on every poll would slow the reading.
+  std::string console;
+  ASSERT_TRUE(WaitUntil([&] {
+    console = run.server().ConsoleText();
+    return console.find(OnDisk(notice)) != std::string::npos;
+  })) << console.size() << " bytes on the console";
+  const std::size_t recordsShown =
+      (console.find("syslog-listen: ") - RealSize(OnDisk(banner))) /
+      OnDisk(record(0)).size();
+  EXPECT_GT(recordsShown, 0u);
+  EXPECT_LT(recordsShown, static_cast<std::size_t>(kCount));
+  run.Send("later\n");
+  const std::string expected =
+      OnDisk(banner + records.substr(0, recordsShown * record(0).size()) +
+             "syslog-listen: " + std::to_string(kCount - recordsShown) +
+             notice + "later\n");
+  EXPECT_TRUE(WaitUntil([&] {
+    console = run.server().ConsoleText();
+    return console.size() >= RealSize(expected);
+  }));
+  EXPECT_EQ("", Mismatch(expected, MaskTimestamps(console)));
+}
+
 // Started as root, the server gives up root once the socket is bound and the
 // banner written, and goes on logging to the file it opened as root.
 TEST(Faults, RootIsDroppedAfterStartUp) {

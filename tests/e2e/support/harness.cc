@@ -6,6 +6,7 @@
 #include <poll.h>
 #include <signal.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
 #include <termios.h>
@@ -70,12 +71,18 @@ sockaddr_in Loopback(int port, bool anyAddress) {
     case Console::kClosed:
       close(1);
       break;
+    case Console::kPipeWithErrors:
+      dup2(consoleFd, 2);
+      [[fallthrough]];
     case Console::kPipeWithoutReader:
     case Console::kPipe:
     case Console::kTerminal:
       dup2(consoleFd, 1);
       break;
   }
+  // Files the server creates get the mode it asks for, whatever the
+  // caller's mask.
+  umask(022);
   std::vector<char*> argv;
   for (const std::string& word : command) {
     argv.push_back(const_cast<char*>(word.c_str()));
@@ -284,7 +291,8 @@ ChildProcess::ChildProcess(const std::vector<std::string>& command,
   // ours: the end we keep (or close at once); theirs: the child's stdout.
   int ours = -1;
   int theirs = -1;
-  if (console == Console::kPipe || console == Console::kPipeWithoutReader) {
+  if (console == Console::kPipe || console == Console::kPipeWithErrors ||
+      console == Console::kPipeWithoutReader) {
     int ends[2];
     if (pipe2(ends, O_CLOEXEC) != 0) Fail("pipe");
     ours = ends[0];
@@ -413,7 +421,7 @@ long ResidentKiB(pid_t pid) {
 }
 
 bool Sanitized() {
-#if defined(__SANITIZE_ADDRESS__)
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
   return true;
 #else
   return false;

@@ -96,9 +96,17 @@ class UdpSocket {
 int FreeUdpPort();
 
 // Where the server's standard output goes: a file (dir/console.out), a
-// closed descriptor, a pipe whose reader has gone, a pipe we read, or a
-// pseudo-terminal in raw mode that we read.
-enum class Console { kFile, kClosed, kPipeWithoutReader, kPipe, kTerminal };
+// closed descriptor, a pipe whose reader has gone, a pipe we read (and
+// which standard error shares, as with 2>&1), or a pseudo-terminal in raw
+// mode that we read.
+enum class Console {
+  kFile,
+  kClosed,
+  kPipeWithoutReader,
+  kPipe,
+  kPipeWithErrors,
+  kTerminal
+};
 
 // A program run as a child process in `dir`, its standard error captured in
 // dir/<stem>stderr.out (and a console of kFile in dir/<stem>console.out):
