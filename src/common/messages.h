@@ -80,6 +80,14 @@ inline constexpr std::string_view kSkippedTail =
     " records not shown on the console (it fell behind); the log file has "
     "them all\n";
 
+// When the log file has been renamed or deleted and a file of its name
+// cannot be opened again: head, reopen head, name, reopen tail. Once per
+// streak of failures.
+inline constexpr std::string_view kReopenFailedHead =
+    "cannot reopen the log file ";
+inline constexpr std::string_view kReopenFailedTail =
+    "; still writing to the open one\n";
+
 // Standard error, when started as root and the switch to the unprivileged
 // user failed: head, user name, "\n". The server keeps running and logging.
 inline constexpr std::string_view kPrivilegesKeptHead =

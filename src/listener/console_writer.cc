@@ -17,6 +17,8 @@ namespace {
 // Released blocks kept for the next records: enough for a console that
 // keeps up, so that steady traffic allocates nothing.
 constexpr std::size_t kSpareBlocks = 2;
+// Reports waiting for the console side at most.
+constexpr std::size_t kMaxReports = 8;
 // After each write, the writer lets records gather this long: woken for
 // every batch the receive path hands over, it would cost both threads a
 // wake-up per batch. Short enough for a console to look immediate.
@@ -27,6 +29,7 @@ constexpr auto kGather = std::chrono::milliseconds(1);
 ConsoleBacklog::ConsoleBacklog(std::size_t capacity, std::size_t blockSize)
     : capacity_(capacity), blockSize_(blockSize) {
   spare_.reserve(kSpareBlocks);
+  reports_.reserve(kMaxReports);
 }
 
 void ConsoleBacklog::Push(std::string_view records,
@@ -52,6 +55,15 @@ std::size_t ConsoleBacklog::Room(const std::string& block) const {
   return std::max(blockSize_, block.size());
 }
 
+void ConsoleBacklog::Report(std::string line) {
+  {
+    std::lock_guard lock(mutex_);
+    if (reports_.size() >= kMaxReports) return;
+    reports_.push_back(std::move(line));
+  }
+  ready_.notify_one();
+}
+
 bool ConsoleBacklog::Append(std::string_view record) {
   if (blocks_.empty() ||
       blocks_.back().size() + record.size() > blockSize_) {
@@ -65,6 +77,7 @@ bool ConsoleBacklog::Append(std::string_view record) {
       block.reserve(room);
     }
     reserved_ += room;
+    peak_ = std::max(peak_, reserved_);
     blocks_.push_back(std::move(block));
   }
   blocks_.back().append(record);
@@ -75,17 +88,20 @@ void ConsoleBacklog::Take(Turn& turn) {
   std::unique_lock lock(mutex_);
   // The count of a gap is due once everything before it has been written.
   ready_.wait(lock, [this] {
-    return !blocks_.empty() || (skipped_ > 0 && reserved_ == 0);
+    return !blocks_.empty() || !reports_.empty() ||
+           (skipped_ > 0 && reserved_ == 0);
   });
   turn.skipped = 0;
-  if (!blocks_.empty()) {
+  if (!blocks_.empty() || !reports_.empty()) {
     std::swap(turn.blocks, blocks_);
+    std::swap(turn.reports, reports_);
   } else {
     turn.skipped = std::exchange(skipped_, 0);
   }
 }
 
-void ConsoleBacklog::Release(Turn& turn) {
+bool ConsoleBacklog::Release(Turn& turn) {
+  bool drained = false;
   {
     std::lock_guard lock(mutex_);
     for (std::string& block : turn.blocks) {
@@ -95,9 +111,15 @@ void ConsoleBacklog::Release(Turn& turn) {
         spare_.push_back(std::move(block));
       }
     }
+    if (reserved_ == 0) {
+      drained = peak_ > kSpareBlocks * blockSize_;
+      peak_ = 0;
+    }
   }
   // The rest is freed outside the lock, off the receive path's way.
   turn.blocks.clear();
+  turn.reports.clear();
+  return drained;
 }
 
 bool ConsoleWriter::Start() {
@@ -116,12 +138,13 @@ void ConsoleWriter::Run() {
   ConsoleBacklog::Turn turn;
   for (;;) {
     backlog_.Take(turn);
-    if (turn.skipped > 0) {
-      const std::string notice = SkippedNotice(turn.skipped);
-      std::fwrite(notice.data(), 1, notice.size(), stderr);
+    if (turn.skipped > 0) turn.reports.push_back(SkippedNotice(turn.skipped));
+    for (const std::string& report : turn.reports) {
+      std::fwrite(report.data(), 1, report.size(), stderr);
     }
     WriteToConsole(turn.blocks);
-    backlog_.Release(turn);
+    // After a lag, up to the whole capacity sits freed in the heap.
+    if (backlog_.Release(turn)) ReturnFreeMemory();
     Nap(kGather);
   }
 }

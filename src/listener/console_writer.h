@@ -11,6 +11,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace syslog_listen {
@@ -34,17 +35,26 @@ class ConsoleBacklog {
   // records back to back; `ends` the offset just past each, ascending.
   void Push(std::string_view records, std::span<const std::size_t> ends);
 
-  // One turn of the console side: blocks to write in order, or, once
-  // everything before a gap has been released, the number of records
-  // skipped in it (never both).
+  // Receive side: a line for standard error, which the console side writes
+  // on its next turn, so that a paused console cannot hold up the receive
+  // path through standard error either (a terminal pauses both). Reports
+  // are rare: beyond a few waiting, more are dropped.
+  void Report(std::string line);
+
+  // One turn of the console side: reports and blocks to write in order,
+  // or, once everything before a gap has been released, the number of
+  // records skipped in it (never both).
   struct Turn {
+    std::vector<std::string> reports;
     std::vector<std::string> blocks;
     std::uint64_t skipped = 0;
   };
   // Waits until there is a turn to take.
   void Take(Turn& turn);
-  // Gives back the room of a turn's blocks, once they are written.
-  void Release(Turn& turn);
+  // Gives back the room of a turn's blocks, once they are written. True
+  // when that emptied the backlog after it had held more than a few blocks:
+  // a moment to hand the memory back to the system.
+  bool Release(Turn& turn);
 
  private:
   // Under the lock: appends `record` to the last block, or to a new one if
@@ -57,10 +67,12 @@ class ConsoleBacklog {
   const std::size_t blockSize_;
   std::mutex mutex_;
   std::condition_variable ready_;
-  std::vector<std::string> blocks_;  // queued, not yet taken
-  std::vector<std::string> spare_;   // released, kept for reuse
-  std::size_t reserved_ = 0;         // block memory queued or being written
-  std::uint64_t skipped_ = 0;        // records skipped since the gap began
+  std::vector<std::string> blocks_;   // queued, not yet taken
+  std::vector<std::string> reports_;  // likewise
+  std::vector<std::string> spare_;    // released, kept for reuse
+  std::size_t reserved_ = 0;          // block memory queued or being written
+  std::size_t peak_ = 0;              // most reserved since last empty
+  std::uint64_t skipped_ = 0;         // records skipped since the gap began
 };
 
 // The console side: a thread that writes the backlog to standard output,
@@ -78,6 +90,7 @@ class ConsoleWriter {
   void Push(std::string_view records, std::span<const std::size_t> ends) {
     backlog_.Push(records, ends);
   }
+  void Report(std::string line) { backlog_.Report(std::move(line)); }
 
  private:
   [[noreturn]] void Run();

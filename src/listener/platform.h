@@ -37,6 +37,19 @@ bool IsTerminal(std::FILE* stream);
 // failure.
 std::FILE* OpenLogFile(const std::string& name);
 
+// True when `name` names the file that `file` has open; false when the name
+// is gone, cannot be looked at, or names another file (or `file` is
+// nullptr).
+bool NamesOpenFile(const std::string& name, std::FILE* file);
+
+// Opens `name` as OpenLogFile does, in place of `*file`, which no longer has
+// that name, and closes `*file` once the new file is open. False when the
+// name cannot be opened: `*file` is then kept, except where the system
+// refuses to create a file while an open one of that name is pending
+// deletion. That one is closed first, and `*file` is nullptr until a later
+// call succeeds.
+bool ReopenLogFile(const std::string& name, std::FILE** file);
+
 // Starts the socket interface; false on failure.
 bool StartSockets();
 
@@ -72,6 +85,10 @@ int ReceiveBatch(SocketHandle socket, DatagramSlot* slots, int count,
 // meanwhile cannot land inside them. Waits for as long as the console does
 // not take them; gives up on a console that has gone.
 void WriteToConsole(std::span<const std::string> pieces);
+
+// Hands memory that has been freed back to the system, where the allocator
+// keeps it otherwise.
+void ReturnFreeMemory();
 
 // Lowers the calling thread's priority below that of the process's other
 // threads.

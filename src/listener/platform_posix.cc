@@ -3,6 +3,7 @@
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <grp.h>
+#include <malloc.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <signal.h>
@@ -62,6 +63,22 @@ std::FILE* OpenLogFile(const std::string& name) {
   std::FILE* file = fdopen(fd, "a");
   if (file == nullptr) close(fd);
   return file;
+}
+
+bool NamesOpenFile(const std::string& name, std::FILE* file) {
+  struct stat open;
+  struct stat named;
+  return file != nullptr && fstat(fileno(file), &open) == 0 &&
+         stat(name.c_str(), &named) == 0 && named.st_dev == open.st_dev &&
+         named.st_ino == open.st_ino;
+}
+
+bool ReopenLogFile(const std::string& name, std::FILE** file) {
+  std::FILE* fresh = OpenLogFile(name);
+  if (fresh == nullptr) return false;
+  if (*file != nullptr) std::fclose(*file);
+  *file = fresh;
+  return true;
 }
 
 bool StartSockets() { return true; }
@@ -244,6 +261,8 @@ void WriteToConsole(std::span<const std::string> pieces) {
     }
   }
 }
+
+void ReturnFreeMemory() { malloc_trim(0); }
 
 void LowerThreadPriority() {
   // Linux keeps a nice value per thread: this lowers only the caller.

@@ -78,6 +78,62 @@ std::FILE* OpenLogFile(const std::string& name) {
   return file;
 }
 
+namespace {
+
+HANDLE HandleOf(std::FILE* file) {
+  return reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(file)));
+}
+
+// The volume and the file's index on it identify a file whatever its name.
+bool SameFile(const BY_HANDLE_FILE_INFORMATION& a,
+              const BY_HANDLE_FILE_INFORMATION& b) {
+  return a.dwVolumeSerialNumber == b.dwVolumeSerialNumber &&
+         a.nFileIndexHigh == b.nFileIndexHigh &&
+         a.nFileIndexLow == b.nFileIndexLow;
+}
+
+bool DeletePending(std::FILE* file) {
+  FILE_STANDARD_INFO info{};
+  return GetFileInformationByHandleEx(HandleOf(file), FileStandardInfo, &info,
+                                      sizeof info) != 0 &&
+         info.DeletePending;
+}
+
+}  // namespace
+
+bool NamesOpenFile(const std::string& name, std::FILE* file) {
+  BY_HANDLE_FILE_INFORMATION open;
+  if (file == nullptr || !GetFileInformationByHandle(HandleOf(file), &open)) {
+    return false;
+  }
+  // No access asked for: only the file's identity is read. A name whose
+  // file is pending deletion cannot be opened, and counts as gone.
+  const HANDLE named = CreateFileA(
+      name.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+      nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (named == INVALID_HANDLE_VALUE) return false;
+  BY_HANDLE_FILE_INFORMATION current;
+  const bool same = GetFileInformationByHandle(named, &current) != 0 &&
+                    SameFile(open, current);
+  CloseHandle(named);
+  return same;
+}
+
+bool ReopenLogFile(const std::string& name, std::FILE** file) {
+  std::FILE* fresh = OpenLogFile(name);
+  if (fresh == nullptr && *file != nullptr && DeletePending(*file)) {
+    // The name stays taken until the last handle to the deleted file is
+    // closed. Every record so far is written: nothing is lost by closing.
+    std::fclose(*file);
+    *file = nullptr;
+    fresh = OpenLogFile(name);
+  }
+  if (fresh == nullptr) return false;
+  if (*file != nullptr) std::fclose(*file);
+  *file = fresh;
+  return true;
+}
+
 bool StartSockets() {
   WSADATA data;
   return WSAStartup(MAKEWORD(1, 1), &data) == 0;
@@ -154,6 +210,9 @@ void WriteToConsole(std::span<const std::string> pieces) {
     std::fwrite(piece.data(), 1, piece.size(), stdout);
   }
 }
+
+// The heap decommits large free blocks by itself.
+void ReturnFreeMemory() {}
 
 void LowerThreadPriority() {
   SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_BELOW_NORMAL);

@@ -8,6 +8,7 @@
 #include <ctime>
 #include <span>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "common/messages.h"
@@ -15,6 +16,7 @@
 #include "listener/account.h"
 #include "listener/console_writer.h"
 #include "listener/drop_report.h"
+#include "listener/log_file.h"
 #include "listener/platform.h"
 #include "records/priority.h"
 #include "records/record.h"
@@ -102,9 +104,10 @@ void BackOff(int consecutiveFailures) {
 // one buffer per output; write the buffers out before every wait.
 class Receiver {
  public:
-  Receiver(SocketHandle socket, std::FILE* log, bool annotate)
+  Receiver(SocketHandle socket, std::string logName, std::FILE* log,
+           bool annotate)
       : socket_(socket),
-        log_(log),
+        log_(std::move(logName), log),
         annotate_(annotate),
         // Run as a daemon, the console is often the null device: skip it.
         consoleWanted_(!IsNullDevice(stdout)),
@@ -123,7 +126,19 @@ class Receiver {
   void Announce(std::string_view banner) {
     const std::size_t end = banner.size();
     ToConsole(banner, std::span(&end, 1));
-    Write(log_, banner);
+    Report(log_.Write(banner));
+  }
+
+  // A line for standard error. Through the console's writer where there is
+  // one: standard error is often the same terminal, and when that is
+  // paused, a write to it would stop the receive path.
+  void Report(std::string_view line) {
+    if (line.empty()) return;
+    if (consoleWanted_ && !writerless_) {
+      consoleWriter_.Report(std::string(line));
+    } else {
+      Write(stderr, line);
+    }
   }
 
   [[noreturn]] void Run() {
@@ -187,7 +202,7 @@ class Receiver {
   // them as fast as the console does: a console that lags or is paused
   // costs the console records, never the file.
   void WriteOut() {
-    Write(log_, fileBytes_);
+    Report(log_.Write(fileBytes_));
     ToConsole(SeparateConsole() ? consoleBytes_ : fileBytes_, recordEnds_);
     fileBytes_.clear();
     consoleBytes_.clear();
@@ -214,10 +229,10 @@ class Receiver {
     return 0;
   }
 
-  void ReportDrops() { Write(stderr, drops_.Take(Clock::now())); }
+  void ReportDrops() { Report(drops_.Take(Clock::now())); }
 
   SocketHandle socket_;
-  std::FILE* log_;
+  LogFile log_;
   bool annotate_;
   bool consoleWanted_;
   bool writerless_ = false;
@@ -291,14 +306,14 @@ void RunServer(const Settings& settings) {
   // never be seen.
   std::setvbuf(stdout, nullptr, _IONBF, 0);
   std::setvbuf(stderr, nullptr, _IONBF, 0);
-  std::setvbuf(startup.log, nullptr, _IONBF, 0);
-  Receiver receiver(startup.socket, startup.log, settings.annotate);
+  Receiver receiver(startup.socket, LogFileName(settings), startup.log,
+                    settings.annotate);
   char started[kTimestampLength];
   Render(std::time(nullptr), started);
   receiver.Announce(
       BannerText(settings.port, std::string_view(started, kTimestampLength)));
   if (!DropPrivileges()) {
-    Write(stderr, Concat(kPrivilegesKeptHead, kUnprivilegedUser, "\n"));
+    receiver.Report(Concat(kPrivilegesKeptHead, kUnprivilegedUser, "\n"));
   }
   receiver.Run();
 }

@@ -22,6 +22,10 @@ std::FILE* OpenLogFile(const std::string& name) {
   return script.openLog ? stdout : nullptr;
 }
 
+bool NamesOpenFile(const std::string&, std::FILE*) { return true; }
+
+bool ReopenLogFile(const std::string&, std::FILE**) { return false; }
+
 bool StartSockets() {
   script.calls.push_back("start");
   return script.startSockets;
@@ -43,6 +47,8 @@ int ReceiveBatch(SocketHandle, DatagramSlot*, int, int, bool, int,
 }
 
 void WriteToConsole(std::span<const std::string>) {}
+
+void ReturnFreeMemory() {}
 
 void LowerThreadPriority() {}
 
