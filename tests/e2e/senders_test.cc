@@ -6,7 +6,6 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 
-#include <cstdlib>
 #include <fstream>
 #include <string>
 #include <vector>
@@ -17,11 +16,6 @@ namespace e2e {
 namespace {
 
 using namespace std::chrono_literals;
-
-bool Installed(const std::string& program) {
-  const std::string command = "command -v " + program + " >/dev/null 2>&1";
-  return std::system(command.c_str()) == 0;
-}
 
 // The annotation's names for the headers these senders use.
 struct Header {

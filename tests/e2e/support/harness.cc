@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <poll.h>
+#include <pwd.h>
 #include <signal.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -228,12 +229,22 @@ std::size_t RealSize(const std::string& masked) {
   return size;
 }
 
+void GiveToServer(const std::filesystem::path& dir) {
+  if (geteuid() != 0) return;
+  const passwd* nobody = getpwnam("nobody");
+  if (nobody == nullptr ||
+      chown(dir.c_str(), nobody->pw_uid, nobody->pw_gid) != 0) {
+    Fail("chown " + dir.string());
+  }
+}
+
 TempDir::TempDir() {
   std::string pattern =
       (std::filesystem::temp_directory_path() / "syslog-listen-e2e.XXXXXX")
           .string();
   if (mkdtemp(pattern.data()) == nullptr) Fail("mkdtemp");
   path_ = pattern;
+  GiveToServer(path_);
 }
 
 TempDir::~TempDir() {
@@ -377,6 +388,11 @@ std::vector<std::string> WithServer(const std::vector<std::string>& args) {
 ServerProcess::ServerProcess(const std::vector<std::string>& args,
                              const std::filesystem::path& dir, Console console)
     : ChildProcess(WithServer(args), dir, console, "") {}
+
+bool Installed(const std::string& program) {
+  const std::string command = "command -v " + program + " >/dev/null 2>&1";
+  return std::system(command.c_str()) == 0;
+}
 
 int RunToEnd(const std::vector<std::string>& command,
              const std::filesystem::path& dir) {

@@ -61,7 +61,12 @@ std::string Banner(int port);
 // The size of the real text that `masked` stands for.
 std::size_t RealSize(const std::string& masked);
 
-// A fresh directory, removed with everything in it.
+// Started by root, the server runs on as nobody, who must still be able to
+// look at its log file's name and create a new file in `dir`: when root,
+// gives `dir` to nobody.
+void GiveToServer(const std::filesystem::path& dir);
+
+// A fresh directory, given to the server, removed with everything in it.
 class TempDir {
  public:
   TempDir();
@@ -148,6 +153,9 @@ class ServerProcess : public ChildProcess {
                 const std::filesystem::path& dir,
                 Console console = Console::kFile);
 };
+
+// True when `program` is on the PATH.
+bool Installed(const std::string& program);
 
 // Runs `command` in `dir` to its end (within the wait limit, else kills
 // it); its exit code, or -1. Its outputs go to dir/<program>.console.out
