@@ -10,10 +10,11 @@
 #   6. the fuzz targets, each for a bounded time (scripts/fuzz.sh).
 set -eu
 cd "$(dirname "$0")/.."
-# The end-to-end tests also use senders we did not write: util-linux logger
-# (in bsdutils), Python's logging, syslog-ng and its loggen.
+# The end-to-end tests also use programs we did not write: the senders
+# util-linux logger (in bsdutils), Python's logging, syslog-ng and its
+# loggen, and logrotate; systemd-analyze checks the service unit.
 scripts/setup.sh g++-mingw-w64-x86-64 wine wine64 libbenchmark-dev valgrind \
-  clang libclang-rt-14-dev bsdutils python3 syslog-ng-core
+  clang libclang-rt-14-dev bsdutils python3 syslog-ng-core logrotate systemd
 
 configure_and_test() {
   dir=$1
