@@ -74,6 +74,12 @@ inline constexpr std::string_view kReportHead = "syslog-listen: ";
 inline constexpr std::string_view kDropReportTail =
     " datagrams dropped by the system since start (receive queue full)\n";
 
+// The same where the system counts only for the whole machine (Windows):
+// head, count since start, tail.
+inline constexpr std::string_view kMachineDropReportTail =
+    " UDP datagrams dropped on this machine since start (receive queues full "
+    "or other errors)\n";
+
 // When the console has caught up after falling behind: head, the number of
 // records it skipped, tail.
 inline constexpr std::string_view kSkippedTail =

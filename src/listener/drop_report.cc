@@ -17,16 +17,21 @@ std::string DropReport::Take(Clock::time_point now) {
   lastReport_ = now;
   std::string line(kReportHead);
   line.append(std::to_string(total_));
-  line.append(kDropReportTail);
+  line.append(tail_);
   return line;
 }
 
 int DropReport::MillisecondsUntilDue(Clock::time_point now) const {
   if (!Pending()) return -1;
-  if (!everReported_ || now - lastReport_ >= kInterval) return 0;
-  const auto wait = std::chrono::ceil<std::chrono::milliseconds>(
-      lastReport_ + kInterval - now);
-  return static_cast<int>(wait.count());
+  if (!everReported_) return 0;
+  return MillisecondsUntil(lastReport_ + kInterval, now);
+}
+
+int MillisecondsUntil(DropReport::Clock::time_point due,
+                      DropReport::Clock::time_point now) {
+  if (now >= due) return 0;
+  return static_cast<int>(
+      std::chrono::ceil<std::chrono::milliseconds>(due - now).count());
 }
 
 }  // namespace syslog_listen

@@ -80,6 +80,13 @@ int ReceiveBatch(SocketHandle socket, DatagramSlot* slots, int count,
                  int capacity, bool withSenders, int waitMs,
                  std::uint32_t* dropped);
 
+// Where the system counts dropped datagrams only for the whole machine
+// (Windows: UDP datagrams received that could not be delivered, full
+// receive queues among them), sets `*count` to that count and returns true.
+// False where the count comes per socket with the datagrams instead (see
+// ReceiveBatch), or cannot be read.
+bool ReadMachineDrops(std::uint32_t* count);
+
 // Writes `pieces` to standard output, in order, in one system call where the
 // system can gather them, so that a line written to standard error
 // meanwhile cannot land inside them. Waits for as long as the console does

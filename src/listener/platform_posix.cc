@@ -223,6 +223,9 @@ bool DropPrivileges() {
   return geteuid() != 0;
 }
 
+// Linux counts per socket, with the datagrams.
+bool ReadMachineDrops(std::uint32_t*) { return false; }
+
 void WriteToConsole(std::span<const std::string> pieces) {
   constexpr std::size_t kMaxVectors = 64;
   iovec vectors[kMaxVectors];

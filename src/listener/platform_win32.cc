@@ -6,6 +6,7 @@
 #include <windows.h>
 #include <io.h>
 #include <fcntl.h>
+#include <iphlpapi.h>
 #include <ws2tcpip.h>
 // clang-format on
 
@@ -202,6 +203,13 @@ int ReceiveBatch(SocketHandle socketHandle, DatagramSlot* slots, int count,
     slots[received].senderNetOrder = sender.sin_addr.s_addr;
   }
   return received;
+}
+
+bool ReadMachineDrops(std::uint32_t* count) {
+  MIB_UDPSTATS stats{};
+  if (GetUdpStatistics(&stats) != NO_ERROR) return false;
+  *count = stats.dwInErrors;
+  return true;
 }
 
 void WriteToConsole(std::span<const std::string> pieces) {

@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <optional>
 #include <span>
 #include <thread>
 #include <utility>
@@ -120,6 +121,12 @@ class Receiver {
     // Without a thread of its own, the console is written in line, as a
     // last resort.
     if (consoleWanted_ && !consoleWriter_.Start()) writerless_ = true;
+    // Where the system counts drops only for the whole machine, they are
+    // asked for, and reported as growth since now.
+    if (ReadMachineDrops(&machineDropsAtStart_)) {
+      machineDrops_.emplace(Clock::now());
+      drops_ = DropReport(kMachineDropReportTail);
+    }
   }
 
   // The banner: console first, then the file.
@@ -149,6 +156,7 @@ class Receiver {
     int failures = 0;
     for (;;) {
       const int wait = idle ? WriteOutAndPause(flowing) : 0;
+      if (machineDrops_) AskForMachineDrops();
       if (drops_.Pending()) ReportDrops();
       // Only the annotation shows the sender.
       const int received = ReceiveBatch(socket_, slots_, kBatch, kMaxDatagram,
@@ -162,6 +170,7 @@ class Receiver {
       }
       failures = 0;
       flowing = received > 0;
+      if (flowing && machineDrops_) machineDrops_->Traffic();
       drops_.Observe(dropCount_);
       // Taken after the batch arrived, so after each of its datagrams.
       const std::string_view arrival = received > 0 ? clock_.Now() : "";
@@ -224,9 +233,30 @@ class Receiver {
   // lets a batch gather). Returns how long the receive may wait.
   int WriteOutAndPause(bool flowing) {
     WriteOut();
-    if (!flowing) return drops_.MillisecondsUntilDue(Clock::now());
+    if (!flowing) return UntilDropsAreDue(Clock::now());
     Nap(kNap);
     return 0;
+  }
+
+  // How long the receive may wait before a drop report or a question about
+  // drops falls due; -1 when neither will.
+  int UntilDropsAreDue(Clock::time_point now) const {
+    const int report = drops_.MillisecondsUntilDue(now);
+    const int ask = machineDrops_ ? machineDrops_->MillisecondsUntilDue(now) : -1;
+    if (report < 0 || ask < 0) return std::max(report, ask);
+    return std::min(report, ask);
+  }
+
+  void AskForMachineDrops() {
+    const Clock::time_point now = Clock::now();
+    if (!machineDrops_->Due(now)) return;
+    std::uint32_t count = 0;
+    // Unsigned difference: right across a wrap of the 32-bit count.
+    if (ReadMachineDrops(&count)) {
+      dropCount_ = count - machineDropsAtStart_;
+      drops_.Observe(dropCount_);
+    }
+    machineDrops_->Asked(now);
   }
 
   void ReportDrops() { Report(drops_.Take(Clock::now())); }
@@ -245,7 +275,10 @@ class Receiver {
   ConsoleWriter consoleWriter_;
   ArrivalClock clock_;
   DropReport drops_;
+  // Drops since start, as the system counts them.
   std::uint32_t dropCount_ = 0;
+  std::optional<DropPoll> machineDrops_;
+  std::uint32_t machineDropsAtStart_ = 0;
 };
 
 }  // namespace

@@ -45,3 +45,29 @@ TEST(DropReport, CountsAcrossAWrapOfTheSystemCounter) {
 
 }  // namespace
 }  // namespace syslog_listen
+
+namespace syslog_listen {
+namespace {
+
+// Asked at most once a second while datagrams arrive, once more after they
+// stop, and then not at all until they come again.
+TEST(DropPoll, WhileTrafficFlowsAndOnceAfter) {
+  using std::chrono::milliseconds;
+  const auto t0 = DropPoll::Clock::time_point{} + std::chrono::hours(1);
+  DropPoll poll(t0);
+  EXPECT_EQ(-1, poll.MillisecondsUntilDue(t0));
+  poll.Traffic();
+  EXPECT_FALSE(poll.Due(t0 + milliseconds(999)));
+  EXPECT_EQ(1, poll.MillisecondsUntilDue(t0 + milliseconds(999)));
+  EXPECT_TRUE(poll.Due(t0 + milliseconds(1000)));
+  poll.Asked(t0 + milliseconds(1000));
+  poll.Traffic();  // the last datagrams
+  EXPECT_FALSE(poll.Due(t0 + milliseconds(1500)));
+  EXPECT_TRUE(poll.Due(t0 + milliseconds(2000)));
+  poll.Asked(t0 + milliseconds(2000));
+  EXPECT_FALSE(poll.Due(t0 + std::chrono::hours(1)));
+  EXPECT_EQ(-1, poll.MillisecondsUntilDue(t0 + std::chrono::hours(1)));
+}
+
+}  // namespace
+}  // namespace syslog_listen

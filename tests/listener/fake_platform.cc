@@ -46,6 +46,8 @@ int ReceiveBatch(SocketHandle, DatagramSlot*, int, int, bool, int,
   return -1;
 }
 
+bool ReadMachineDrops(std::uint32_t*) { return false; }
+
 void WriteToConsole(std::span<const std::string>) {}
 
 void ReturnFreeMemory() {}

@@ -24,7 +24,7 @@ std::vector<std::string> ServerCommand();
 
 // True when the server under test is the Windows build (run under wine;
 // SYSLOG_LISTEN_WINDOWS=1): its outputs are in text mode, which turns
-// every line feed into CR LF, and it has no drop counter.
+// every line feed into CR LF, and its drop count is the whole machine's.
 bool WindowsServer();
 
 // True when the server runs under a launcher (wine, valgrind), whose own
