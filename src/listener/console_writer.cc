@@ -65,8 +65,7 @@ void ConsoleBacklog::Report(std::string line) {
 }
 
 bool ConsoleBacklog::Append(std::string_view record) {
-  if (blocks_.empty() ||
-      blocks_.back().size() + record.size() > blockSize_) {
+  if (blocks_.empty() || blocks_.back().size() + record.size() > blockSize_) {
     const std::size_t room = std::max(blockSize_, record.size());
     if (reserved_ + room > capacity_) return false;
     std::string block;

@@ -141,7 +141,7 @@ class Receiver {
   // paused, a write to it would stop the receive path.
   void Report(std::string_view line) {
     if (line.empty()) return;
-    if (consoleWanted_ && !writerless_) {
+    if (Writer()) {
       consoleWriter_.Report(std::string(line));
     } else {
       Write(stderr, line);
@@ -186,6 +186,9 @@ class Receiver {
   }
 
  private:
+  // The console has a writer thread of its own.
+  bool Writer() const { return consoleWanted_ && !writerless_; }
+
   // Without annotation or escapes both outputs carry the same bytes:
   // compose them once.
   bool SeparateConsole() const {
@@ -200,6 +203,7 @@ class Receiver {
       AppendRecord(consoleBytes_, console_, message, header, annotate_);
     }
     // A record that shows nothing needs no place in the console's queue.
+    if (!consoleWanted_) return;
     const std::size_t end =
         SeparateConsole() ? consoleBytes_.size() : fileBytes_.size();
     if (end > (recordEnds_.empty() ? 0 : recordEnds_.back())) {
@@ -219,11 +223,11 @@ class Receiver {
   }
 
   void ToConsole(std::string_view records, std::span<const std::size_t> ends) {
-    if (!consoleWanted_ || ends.empty()) return;
-    if (writerless_) {
-      Write(stdout, records);
-    } else {
+    if (ends.empty()) return;
+    if (Writer()) {
       consoleWriter_.Push(records, ends);
+    } else if (consoleWanted_) {
+      Write(stdout, records);
     }
   }
 
@@ -242,7 +246,8 @@ class Receiver {
   // drops falls due; -1 when neither will.
   int UntilDropsAreDue(Clock::time_point now) const {
     const int report = drops_.MillisecondsUntilDue(now);
-    const int ask = machineDrops_ ? machineDrops_->MillisecondsUntilDue(now) : -1;
+    const int ask =
+        machineDrops_ ? machineDrops_->MillisecondsUntilDue(now) : -1;
     if (report < 0 || ask < 0) return std::max(report, ask);
     return std::min(report, ask);
   }

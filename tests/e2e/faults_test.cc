@@ -245,8 +245,9 @@ TEST(Faults, AConsoleNobodyReadsCostsTheFileNothing) {
   }
   const std::string banner = Banner(run.port());
   const std::string file = OnDisk(banner + records);
-  EXPECT_EQ("", Mismatch(file, MaskTimestamps(WaitForSize(
-                                   run.log(), RealSize(file)))));
+  EXPECT_EQ(
+      "",
+      Mismatch(file, MaskTimestamps(WaitForSize(run.log(), RealSize(file)))));
   const bool measurable = !Launched() && !Sanitized();
   if (measurable) {
     EXPECT_LT(ResidentKiB(run.server().pid()), 38 * 1024);
@@ -260,7 +261,8 @@ TEST(Faults, AConsoleNobodyReadsCostsTheFileNothing) {
   ASSERT_TRUE(WaitUntil([&] {
     console = run.server().ConsoleText();
     return console.find(OnDisk(notice)) != std::string::npos;
-  })) << console.size() << " bytes on the console";
+  })) << console.size()
+      << " bytes on the console";
   const std::size_t recordsShown =
       (console.find("syslog-listen: ") - RealSize(OnDisk(banner))) /
       OnDisk(record(0)).size();

@@ -57,11 +57,11 @@ bool Hold(const std::vector<fs::path>& files, const Running& run,
 // A failure unless `file` ends with `records`.
 void ExpectEndsWith(const fs::path& file, const std::string& records) {
   const std::string text = ReadFile(file);
-  EXPECT_TRUE(text.size() >= records.size() &&
-              text.compare(text.size() - records.size(), records.size(),
-                           records) == 0)
-      << "the records sent a second after the rotation are not all in "
-      << file << ", which holds " << text.size() << " bytes";
+  EXPECT_TRUE(
+      text.size() >= records.size() &&
+      text.compare(text.size() - records.size(), records.size(), records) == 0)
+      << "the records sent a second after the rotation are not all in " << file
+      << ", which holds " << text.size() << " bytes";
 }
 
 // Renamed while records flow: every record is in exactly one of the two
@@ -88,7 +88,8 @@ TEST(Rotation, RenamedOrDeletedTheNameIsFollowed) {
     return ReadFile(run.log()) == OnDisk("after the delete\n");
   })) << ReadFile(run.log());
   if (!WindowsServer()) {
-    EXPECT_EQ(fs::perms(0644), fs::status(run.log()).permissions() & fs::perms::all);
+    EXPECT_EQ(fs::perms(0644),
+              fs::status(run.log()).permissions() & fs::perms::all);
   }
   EXPECT_EQ("", run.server().ErrorText());
 }
@@ -123,9 +124,8 @@ TEST(Rotation, NameThatCannotBeReopenedIsReportedOnce) {
   makeLogs();
   std::this_thread::sleep_for(kPastACheck);
   sender.SendTo(port, "c\n");
-  EXPECT_TRUE(WaitUntil([&] {
-    return ReadFile(dir.path() / "logs/test.log") == OnDisk("c\n");
-  }));
+  EXPECT_TRUE(WaitUntil(
+      [&] { return ReadFile(dir.path() / "logs/test.log") == OnDisk("c\n"); }));
 }
 
 // logrotate's own "create" rotation, forced four times while records flow:
@@ -138,7 +138,8 @@ TEST(Rotation, LogrotateCreateLosesNothing) {
   // Started by root, the server runs on as nobody: the new file must be
   // nobody's, as the README says.
   const fs::path config = run.dir() / "logrotate.conf";
-  std::ofstream(config) << run.log().string() << " {\n  rotate 10\n  create 0644"
+  std::ofstream(config) << run.log().string()
+                        << " {\n  rotate 10\n  create 0644"
                         << (geteuid() == 0 ? " nobody nogroup" : "") << "\n}\n";
   const std::string state = (run.dir() / "logrotate.state").string();
   Records records(run);

@@ -3,8 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <latch>
 #include <cstdio>
+#include <latch>
 #include <string>
 #include <thread>
 #include <vector>
@@ -111,7 +111,8 @@ TEST(ConsoleBacklog, TwoThreadsAccountForEveryRecord) {
       continue;
     }
     ASSERT_EQ(7u, line.size()) << "a torn record: " << line;
-    ASSERT_EQ(expected, std::stoi(line.substr(1))) << "after " << gaps << " gaps";
+    ASSERT_EQ(expected, std::stoi(line.substr(1)))
+        << "after " << gaps << " gaps";
     ++expected;
   }
   EXPECT_EQ(kCount, expected);
