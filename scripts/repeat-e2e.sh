@@ -2,7 +2,7 @@
 # Runs the end-to-end tests many times in a row (20 unless told) while two
 # busy loops keep both cores loaded, natively and with the server under
 # valgrind: a test that can fail by timing shows itself here. Not part of
-# scripts/test.sh, as it takes long (about 30 minutes on two cores).
+# scripts/test.sh, as it takes long (about 35 minutes on two cores).
 #   scripts/repeat-e2e.sh [runs]
 set -eu
 cd "$(dirname "$0")/.."

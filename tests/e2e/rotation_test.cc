@@ -22,46 +22,41 @@ namespace fs = std::filesystem;
 constexpr auto kPastACheck = 1100ms;
 
 // Numbered records sent paced, and the text they make.
-class Records {
- public:
-  explicit Records(const Running& run) : run_(run) {}
+struct Records {
+  explicit Records(const Running& sender) : run(sender) {}
+  const Running& run;
+  int next = 0;
+  std::string text;
   void Send(int count) {
-    for (const int end = next_ + count; next_ < end; ++next_) {
-      text_ += Numbered('n', next_);
-      run_.SendPaced(Numbered('n', next_));
+    for (const int end = next + count; next < end; ++next) {
+      text += Numbered('n', next);
+      run.SendPaced(Numbered('n', next));
     }
   }
-  const std::string& text() const { return text_; }
-
- private:
-  const Running& run_;
-  int next_ = 0;
-  std::string text_;
 };
 
-// Waits until `files`, read in order, hold the banner and `records`;
-// returns whether they did.
-bool Hold(const std::vector<fs::path>& files, const Running& run,
-          const std::string& records) {
-  const std::string expected = OnDisk(Banner(run.port()) + records);
+// After a rotation: sends more records a second later, when the server has
+// looked at the name again. Then `files`, read in order, hold the banner and
+// every record once, in order, and the last of them, the new file, ends
+// with the records sent late.
+void ExpectFollowed(Records& records, const std::vector<fs::path>& files) {
+  std::this_thread::sleep_for(kPastACheck);
+  const std::size_t early = records.text.size();
+  records.Send(500);
+  const std::string expected =
+      OnDisk(Banner(records.run.port()) + records.text);
   std::string all;
-  const bool held = WaitUntil([&] {
+  EXPECT_TRUE(WaitUntil([&] {
     all.clear();
     for (const fs::path& file : files) all += ReadFile(file);
     return MaskTimestamps(all) == expected;
-  });
-  EXPECT_TRUE(held) << Mismatch(expected, MaskTimestamps(all));
-  return held;
-}
-
-// A failure unless `file` ends with `records`.
-void ExpectEndsWith(const fs::path& file, const std::string& records) {
-  const std::string text = ReadFile(file);
-  EXPECT_TRUE(
-      text.size() >= records.size() &&
-      text.compare(text.size() - records.size(), records.size(), records) == 0)
-      << "the records sent a second after the rotation are not all in " << file
-      << ", which holds " << text.size() << " bytes";
+  })) << Mismatch(expected, MaskTimestamps(all));
+  const std::string late = OnDisk(records.text.substr(early));
+  const std::string last = ReadFile(files.back());
+  EXPECT_TRUE(last.size() >= late.size() &&
+              last.compare(last.size() - late.size(), late.size(), late) == 0)
+      << "the records sent late are not all in " << files.back()
+      << ", which holds " << last.size() << " bytes";
 }
 
 // Renamed while records flow: every record is in exactly one of the two
@@ -70,16 +65,11 @@ void ExpectEndsWith(const fs::path& file, const std::string& records) {
 TEST(Rotation, RenamedOrDeletedTheNameIsFollowed) {
   Running run;
   ASSERT_TRUE(run.ready());
-  const fs::path rotated = run.dir() / "test.log.1";
   Records records(run);
   records.Send(500);
-  fs::rename(run.log(), rotated);
+  fs::rename(run.log(), run.dir() / "test.log.1");
   records.Send(500);  // some before the server looks, some after
-  std::this_thread::sleep_for(kPastACheck);
-  const std::size_t early = records.text().size();
-  records.Send(500);
-  ASSERT_TRUE(Hold({rotated, run.log()}, run, records.text()));
-  ExpectEndsWith(run.log(), OnDisk(records.text().substr(early)));
+  ExpectFollowed(records, {run.dir() / "test.log.1", run.log()});
 
   fs::remove(run.log());
   std::this_thread::sleep_for(kPastACheck);
@@ -150,16 +140,12 @@ TEST(Rotation, LogrotateCreateLosesNothing) {
                           run.dir()))
         << ReadFile(run.dir() / "logrotate.stderr.out");
   }
-  std::this_thread::sleep_for(kPastACheck);
-  const std::size_t early = records.text().size();
-  records.Send(1000);
   std::vector<fs::path> files;
   for (int i = kRotations; i > 0; --i) {
     files.push_back(run.dir() / ("test.log." + std::to_string(i)));
   }
   files.push_back(run.log());
-  ASSERT_TRUE(Hold(files, run, records.text()));
-  ExpectEndsWith(run.log(), OnDisk(records.text().substr(early)));
+  ExpectFollowed(records, files);
   EXPECT_EQ("", run.server().ErrorText());
 }
 
