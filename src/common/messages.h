@@ -4,6 +4,7 @@
 #define SYSLOG_LISTEN_COMMON_MESSAGES_H_
 
 #include <cstdint>
+#include <string>
 #include <string_view>
 
 namespace syslog_listen {
@@ -87,10 +88,9 @@ inline constexpr std::string_view kSkippedTail =
     "them all\n";
 
 // When the log file has been renamed or deleted and a file of its name
-// cannot be opened again: head, reopen head, name, reopen tail. Once per
-// streak of failures.
+// cannot be opened again: head, name, tail. Once per streak of failures.
 inline constexpr std::string_view kReopenFailedHead =
-    "cannot reopen the log file ";
+    "syslog-listen: cannot reopen the log file ";
 inline constexpr std::string_view kReopenFailedTail =
     "; still writing to the open one\n";
 
@@ -98,6 +98,15 @@ inline constexpr std::string_view kReopenFailedTail =
 // user failed: head, user name, "\n". The server keeps running and logging.
 inline constexpr std::string_view kPrivilegesKeptHead =
     "syslog-listen: still running as root: could not switch to user ";
+
+// A text made of a fixed head, a value and a fixed tail, as above.
+inline std::string Concat(std::string_view head, std::string_view value,
+                          std::string_view tail) {
+  std::string text(head);
+  text.append(value);
+  text.append(tail);
+  return text;
+}
 
 }  // namespace syslog_listen
 

@@ -50,9 +50,9 @@ void ConsoleBacklog::Push(std::string_view records,
   ready_.notify_one();
 }
 
-std::size_t ConsoleBacklog::Room(const std::string& block) const {
+std::size_t ConsoleBacklog::Room(std::size_t bytes) const {
   // A record larger than a block has one of its own, just its size.
-  return std::max(blockSize_, block.size());
+  return std::max(blockSize_, bytes);
 }
 
 void ConsoleBacklog::Report(std::string line) {
@@ -66,7 +66,7 @@ void ConsoleBacklog::Report(std::string line) {
 
 bool ConsoleBacklog::Append(std::string_view record) {
   if (blocks_.empty() || blocks_.back().size() + record.size() > blockSize_) {
-    const std::size_t room = std::max(blockSize_, record.size());
+    const std::size_t room = Room(record.size());
     if (reserved_ + room > capacity_) return false;
     std::string block;
     if (!spare_.empty() && spare_.back().capacity() >= room) {
@@ -104,7 +104,7 @@ bool ConsoleBacklog::Release(Turn& turn) {
   {
     std::lock_guard lock(mutex_);
     for (std::string& block : turn.blocks) {
-      reserved_ -= Room(block);
+      reserved_ -= Room(block.size());
       if (spare_.size() < kSpareBlocks) {
         block.clear();
         spare_.push_back(std::move(block));
@@ -137,7 +137,10 @@ void ConsoleWriter::Run() {
   ConsoleBacklog::Turn turn;
   for (;;) {
     backlog_.Take(turn);
-    if (turn.skipped > 0) turn.reports.push_back(SkippedNotice(turn.skipped));
+    if (turn.skipped > 0) {
+      turn.reports.push_back(
+          Concat(kReportHead, std::to_string(turn.skipped), kSkippedTail));
+    }
     for (const std::string& report : turn.reports) {
       std::fwrite(report.data(), 1, report.size(), stderr);
     }
@@ -146,13 +149,6 @@ void ConsoleWriter::Run() {
     if (backlog_.Release(turn)) ReturnFreeMemory();
     Nap(kGather);
   }
-}
-
-std::string SkippedNotice(std::uint64_t skipped) {
-  std::string line(kReportHead);
-  line.append(std::to_string(skipped));
-  line.append(kSkippedTail);
-  return line;
 }
 
 }  // namespace syslog_listen

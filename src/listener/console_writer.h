@@ -60,8 +60,8 @@ class ConsoleBacklog {
   // Under the lock: appends `record` to the last block, or to a new one if
   // the capacity allows; false when there is no room for it.
   bool Append(std::string_view record);
-  // The room a block takes from the capacity.
-  std::size_t Room(const std::string& block) const;
+  // The room a block holding `bytes` takes from the capacity.
+  std::size_t Room(std::size_t bytes) const;
 
   const std::size_t capacity_;
   const std::size_t blockSize_;
@@ -97,9 +97,6 @@ class ConsoleWriter {
 
   ConsoleBacklog backlog_;
 };
-
-// The line standard error gets for a gap of `skipped` records.
-std::string SkippedNotice(std::uint64_t skipped);
 
 }  // namespace syslog_listen
 

@@ -4,10 +4,10 @@
 
 namespace syslog_listen {
 
-void DropReport::Observe(std::uint32_t droppedSinceOpen) {
+void DropReport::Observe(std::uint32_t count) {
   // Unsigned difference: correct across a wrap of the 32-bit count.
-  total_ += static_cast<std::uint32_t>(droppedSinceOpen - lastCount_);
-  lastCount_ = droppedSinceOpen;
+  total_ += static_cast<std::uint32_t>(count - lastCount_);
+  lastCount_ = count;
 }
 
 std::string DropReport::Take(Clock::time_point now) {
@@ -15,10 +15,7 @@ std::string DropReport::Take(Clock::time_point now) {
   reported_ = total_;
   everReported_ = true;
   lastReport_ = now;
-  std::string line(kReportHead);
-  line.append(std::to_string(total_));
-  line.append(tail_);
-  return line;
+  return Concat(kReportHead, std::to_string(total_), tail_);
 }
 
 int DropReport::MillisecondsUntilDue(Clock::time_point now) const {

@@ -19,11 +19,15 @@ class DropReport {
   static constexpr Clock::duration kInterval = std::chrono::seconds(1);
 
   // `tail` follows the count in the report line: what was counted.
-  explicit DropReport(std::string_view tail = kDropReportTail) : tail_(tail) {}
+  // `countAtStart`: the system's count when the server started, where it
+  // counts from before then (for the whole machine).
+  explicit DropReport(std::string_view tail = kDropReportTail,
+                      std::uint32_t countAtStart = 0)
+      : tail_(tail), lastCount_(countAtStart) {}
 
-  // Takes the system's count of drops since the socket was opened. The
-  // count is 32 bits and may wrap; the total here does not.
-  void Observe(std::uint32_t droppedSinceOpen);
+  // Takes the system's count of drops. The count is 32 bits and may wrap;
+  // the total here does not.
+  void Observe(std::uint32_t count);
 
   // True when the total has grown since the last report.
   bool Pending() const { return total_ != reported_; }

@@ -45,18 +45,29 @@ std::string LogFile::Follow() {
     reopenFailing_ = false;
     return "";
   }
-  if (ReopenLogFile(name_, &file_)) {
-    Unbuffered(file_);
+  if (Reopen()) {
     reopenFailing_ = false;
     return "";
   }
   if (reopenFailing_) return "";
   reopenFailing_ = true;
-  std::string line(kReportHead);
-  line.append(kReopenFailedHead);
-  line.append(name_);
-  line.append(kReopenFailedTail);
-  return line;
+  return Concat(kReopenFailedHead, name_, kReopenFailedTail);
+}
+
+bool LogFile::Reopen() {
+  std::FILE* fresh = OpenLogFile(name_);
+  if (fresh == nullptr && file_ != nullptr && DeletePending(file_)) {
+    // The name stays taken until the deleted file is closed. Every record
+    // so far is written: nothing is lost by closing it first.
+    std::fclose(file_);
+    file_ = nullptr;
+    fresh = OpenLogFile(name_);
+  }
+  if (fresh == nullptr) return false;
+  if (file_ != nullptr) std::fclose(file_);
+  file_ = fresh;
+  Unbuffered(file_);
+  return true;
 }
 
 }  // namespace syslog_listen

@@ -31,6 +31,12 @@ class LogFile {
 
  private:
   std::string Follow();
+  // Opens the name again in place of the open file, which is closed once
+  // the new one is open; false when the name cannot be opened. The open
+  // file is then kept, unless it is pending deletion (Windows): that one
+  // is closed first, and there is no file to write to until a later call
+  // succeeds.
+  bool Reopen();
 
   const std::string name_;
   std::FILE* file_;

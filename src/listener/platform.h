@@ -42,13 +42,10 @@ std::FILE* OpenLogFile(const std::string& name);
 // nullptr).
 bool NamesOpenFile(const std::string& name, std::FILE* file);
 
-// Opens `name` as OpenLogFile does, in place of `*file`, which no longer has
-// that name, and closes `*file` once the new file is open. False when the
-// name cannot be opened: `*file` is then kept, except where the system
-// refuses to create a file while an open one of that name is pending
-// deletion. That one is closed first, and `*file` is nullptr until a later
-// call succeeds.
-bool ReopenLogFile(const std::string& name, std::FILE** file);
+// True where `file` has been deleted but keeps its name taken until it is
+// closed (Windows: pending deletion), so that no new file of that name can
+// be created meanwhile.
+bool DeletePending(std::FILE* file);
 
 // Starts the socket interface; false on failure.
 bool StartSockets();

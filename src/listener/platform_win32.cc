@@ -93,14 +93,14 @@ bool SameFile(const BY_HANDLE_FILE_INFORMATION& a,
          a.nFileIndexLow == b.nFileIndexLow;
 }
 
+}  // namespace
+
 bool DeletePending(std::FILE* file) {
   FILE_STANDARD_INFO info{};
   return GetFileInformationByHandleEx(HandleOf(file), FileStandardInfo, &info,
                                       sizeof info) != 0 &&
          info.DeletePending;
 }
-
-}  // namespace
 
 bool NamesOpenFile(const std::string& name, std::FILE* file) {
   BY_HANDLE_FILE_INFORMATION open;
@@ -118,21 +118,6 @@ bool NamesOpenFile(const std::string& name, std::FILE* file) {
                     SameFile(open, current);
   CloseHandle(named);
   return same;
-}
-
-bool ReopenLogFile(const std::string& name, std::FILE** file) {
-  std::FILE* fresh = OpenLogFile(name);
-  if (fresh == nullptr && *file != nullptr && DeletePending(*file)) {
-    // The name stays taken until the last handle to the deleted file is
-    // closed. Every record so far is written: nothing is lost by closing.
-    std::fclose(*file);
-    *file = nullptr;
-    fresh = OpenLogFile(name);
-  }
-  if (fresh == nullptr) return false;
-  if (*file != nullptr) std::fclose(*file);
-  *file = fresh;
-  return true;
 }
 
 bool StartSockets() {

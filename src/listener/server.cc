@@ -76,14 +76,6 @@ void Write(std::FILE* stream, std::string_view bytes) {
   if (!bytes.empty()) std::fwrite(bytes.data(), 1, bytes.size(), stream);
 }
 
-std::string Concat(std::string_view head, std::string_view value,
-                   std::string_view tail) {
-  std::string text(head);
-  text.append(value);
-  text.append(tail);
-  return text;
-}
-
 // The message text: the datagram's bytes up to the first NUL.
 std::string_view TextOf(const DatagramSlot& slot) {
   const auto size = static_cast<std::size_t>(slot.size);
@@ -123,9 +115,9 @@ class Receiver {
     if (consoleWanted_ && !consoleWriter_.Start()) writerless_ = true;
     // Where the system counts drops only for the whole machine, they are
     // asked for, and reported as growth since now.
-    if (ReadMachineDrops(&machineDropsAtStart_)) {
+    if (ReadMachineDrops(&dropCount_)) {
       machineDrops_.emplace(Clock::now());
-      drops_ = DropReport(kMachineDropReportTail);
+      drops_ = DropReport(kMachineDropReportTail, dropCount_);
     }
   }
 
@@ -202,12 +194,9 @@ class Receiver {
     if (SeparateConsole()) {
       AppendRecord(consoleBytes_, console_, message, header, annotate_);
     }
-    // A record that shows nothing needs no place in the console's queue.
-    if (!consoleWanted_) return;
-    const std::size_t end =
-        SeparateConsole() ? consoleBytes_.size() : fileBytes_.size();
-    if (end > (recordEnds_.empty() ? 0 : recordEnds_.back())) {
-      recordEnds_.push_back(end);
+    if (consoleWanted_) {
+      recordEnds_.push_back(SeparateConsole() ? consoleBytes_.size()
+                                              : fileBytes_.size());
     }
   }
 
@@ -255,12 +244,7 @@ class Receiver {
   void AskForMachineDrops() {
     const Clock::time_point now = Clock::now();
     if (!machineDrops_->Due(now)) return;
-    std::uint32_t count = 0;
-    // Unsigned difference: right across a wrap of the 32-bit count.
-    if (ReadMachineDrops(&count)) {
-      dropCount_ = count - machineDropsAtStart_;
-      drops_.Observe(dropCount_);
-    }
+    if (ReadMachineDrops(&dropCount_)) drops_.Observe(dropCount_);
     machineDrops_->Asked(now);
   }
 
@@ -280,10 +264,10 @@ class Receiver {
   ConsoleWriter consoleWriter_;
   ArrivalClock clock_;
   DropReport drops_;
-  // Drops since start, as the system counts them.
+  // The system's count of drops: the socket's since it was opened, or the
+  // machine's.
   std::uint32_t dropCount_ = 0;
   std::optional<DropPoll> machineDrops_;
-  std::uint32_t machineDropsAtStart_ = 0;
 };
 
 }  // namespace

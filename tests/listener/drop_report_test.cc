@@ -41,18 +41,16 @@ TEST(DropReport, CountsAcrossAWrapOfTheSystemCounter) {
   EXPECT_EQ(Line(4294967290u), report.Take(t0));
   report.Observe(4);  // wrapped: 10 more
   EXPECT_EQ(Line(4294967300ull), report.Take(t0 + std::chrono::seconds(1)));
+  // A count kept since before the start (the machine's) reports its growth.
+  DropReport machine(kMachineDropReportTail, 4294967290u);
+  machine.Observe(4);
+  EXPECT_EQ(Concat(kReportHead, "10", kMachineDropReportTail),
+            machine.Take(t0));
 }
-
-}  // namespace
-}  // namespace syslog_listen
-
-namespace syslog_listen {
-namespace {
 
 // Asked at most once a second while datagrams arrive, once more after they
 // stop, and then not at all until they come again.
 TEST(DropPoll, WhileTrafficFlowsAndOnceAfter) {
-  using std::chrono::milliseconds;
   const auto t0 = DropPoll::Clock::time_point{} + std::chrono::hours(1);
   DropPoll poll(t0);
   EXPECT_EQ(-1, poll.MillisecondsUntilDue(t0));

@@ -24,7 +24,7 @@ std::FILE* OpenLogFile(const std::string& name) {
 
 bool NamesOpenFile(const std::string&, std::FILE*) { return true; }
 
-bool ReopenLogFile(const std::string&, std::FILE**) { return false; }
+bool DeletePending(std::FILE*) { return false; }
 
 bool StartSockets() {
   script.calls.push_back("start");
