@@ -35,7 +35,8 @@ bool IsOneError(const std::vector<std::string>& args,
   if (message == kNoFileName || message == kNoPort) return true;
   if (message.empty() || message.back() != '\n') return false;
   message.remove_suffix(1);
-  for (std::string_view head : {kInvalidOption, kInvalidPort}) {
+  for (std::string_view head :
+       {kInvalidOption.piece(0), kInvalidPort.piece(0)}) {
     if (message.substr(0, head.size()) == head &&
         IsArgument(args, message.substr(head.size()))) {
       return true;
@@ -68,8 +69,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data,
   }
   Require(result.exitCode == kExitCommandLine);
   if (result.output == UsageText(args[0])) return 0;
-  const std::string tail =
-      std::string(kErrorTailHead) + args[0] + std::string(kErrorTailTail);
+  const std::string tail = Fill(kErrorTail, args[0]);
   const std::string_view output = result.output;
   Require(output.size() > tail.size());
   Require(output.substr(output.size() - tail.size()) == tail);

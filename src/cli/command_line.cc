@@ -11,27 +11,15 @@ namespace {
 CommandLine Failure(std::string_view programName, std::string message) {
   CommandLine result;
   result.output = std::move(message);
-  result.output.append(kErrorTailHead);
-  result.output.append(programName);
-  result.output.append(kErrorTailTail);
+  AppendFilled(result.output, kErrorTail, programName);
   result.exitCode = kExitCommandLine;
   return result;
-}
-
-std::string WithArgument(std::string_view head, std::string_view argument) {
-  std::string message(head);
-  message.append(argument);
-  message.push_back('\n');
-  return message;
 }
 
 }  // namespace
 
 std::string UsageText(std::string_view programName) {
-  std::string text(kUsageHead);
-  text.append(programName);
-  text.append(kUsageTail);
-  return text;
+  return Fill(kUsage, programName);
 }
 
 CommandLine ParseCommandLine(int argc, const char* const* argv) {
@@ -42,7 +30,7 @@ CommandLine ParseCommandLine(int argc, const char* const* argv) {
     const std::string_view arg = argv[i];
     if (arg.empty() || arg[0] != '-') continue;  // free-standing words
     if (arg.size() != 2) {
-      return Failure(programName, WithArgument(kInvalidOption, arg));
+      return Failure(programName, Fill(kInvalidOption, arg));
     }
     switch (arg[1]) {
       case 'h':
@@ -65,7 +53,7 @@ CommandLine ParseCommandLine(int argc, const char* const* argv) {
         const auto port = static_cast<std::int16_t>(
             static_cast<std::uint16_t>(ParseDecimal(value)));
         if (port == 0) {
-          return Failure(programName, WithArgument(kInvalidPort, value));
+          return Failure(programName, Fill(kInvalidPort, value));
         }
         result.settings.port = port;
         break;
@@ -75,7 +63,7 @@ CommandLine ParseCommandLine(int argc, const char* const* argv) {
         result.settings.annotate = true;
         break;
       default:
-        return Failure(programName, WithArgument(kInvalidOption, arg));
+        return Failure(programName, Fill(kInvalidOption, arg));
     }
   }
   return result;

@@ -1,13 +1,63 @@
 // Every fixed text the program prints and every exit code it ends with.
-// Texts are byte-exact; "%s"/"%d" mark where a caller inserts a value.
+// Each text stands whole, as it is printed: "%s" marks a text and "%d" a
+// number that the caller puts in that place, in order.
 #ifndef SYSLOG_LISTEN_COMMON_MESSAGES_H_
 #define SYSLOG_LISTEN_COMMON_MESSAGES_H_
 
+#include <array>
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
 
 namespace syslog_listen {
+
+// A fixed text with `N` places for values, split once at compile time so
+// that filling it costs only the appends. A text whose count of places is
+// not `N` does not compile.
+template <std::size_t N>
+class Template {
+ public:
+  consteval explicit Template(std::string_view text) {
+    std::size_t found = 0;
+    std::size_t from = 0;
+    for (std::size_t at = 0; at + 1 < text.size(); ++at) {
+      if (text[at] != '%' || (text[at + 1] != 's' && text[at + 1] != 'd')) {
+        continue;
+      }
+      if (found == N) throw "more places than the template declares";
+      pieces_[found++] = text.substr(from, at - from);
+      from = at + 2;
+      ++at;
+    }
+    if (found != N) throw "fewer places than the template declares";
+    pieces_[N] = text.substr(from);
+  }
+
+  // The fixed text before place `i`; piece(N) is the text after the last.
+  constexpr std::string_view piece(std::size_t i) const { return pieces_[i]; }
+
+ private:
+  std::array<std::string_view, N + 1> pieces_{};
+};
+
+// Appends `text` with `values` in its places, in order.
+template <std::size_t N, typename... Values>
+void AppendFilled(std::string& out, const Template<N>& text,
+                  const Values&... values) {
+  static_assert(sizeof...(Values) == N, "one value for each place");
+  std::size_t place = 0;
+  ((out.append(text.piece(place++)), out.append(std::string_view(values))),
+   ...);
+  out.append(text.piece(N));
+}
+
+template <std::size_t N, typename... Values>
+std::string Fill(const Template<N>& text, const Values&... values) {
+  std::string out;
+  AppendFilled(out, text, values...);
+  return out;
+}
 
 inline constexpr std::int16_t kDefaultPort = 514;
 
@@ -19,94 +69,81 @@ inline constexpr int kExitOpenLog = 4;
 inline constexpr int kExitSocket = 5;
 inline constexpr int kExitBind = 6;
 
-// Usage text: every description starts in column 19.
-inline constexpr std::string_view kUsageHead = "Usage: ";
-inline constexpr std::string_view kUsageTail =
-    " [-p port] [-o filename] [-t] [-h]\n"
+// The program's name, then every description starting in column 19.
+inline constexpr Template<1> kUsage{
+    "Usage: %s [-p port] [-o filename] [-t] [-h]\n"
     "  -p port         specify the listening port, default 514\n"
     "  -o filename     specify the output file name, default syslog.port.log\n"
     "  -t              turn the local timestamp and parse the syslog header\n"
-    "  -h              this help\n";
+    "  -h              this help\n"};
 
-// Command-line errors; each is followed by the error tail.
-inline constexpr std::string_view kInvalidOption = "Invalid Option:";
+// Command-line errors, each followed by the error tail with the program's
+// name.
+inline constexpr Template<1> kInvalidOption{"Invalid Option:%s\n"};
 inline constexpr std::string_view kNoFileName =
     "no filename specified after -o option\n";
 inline constexpr std::string_view kNoPort =
     "no port # specified after -p option\n";
-inline constexpr std::string_view kInvalidPort = "invalid port #:";
-// Error tail: "Use: " program name " -h to get help information\n".
-inline constexpr std::string_view kErrorTailHead = "Use: ";
-inline constexpr std::string_view kErrorTailTail =
-    " -h to get help information\n";
+inline constexpr Template<1> kInvalidPort{"invalid port #:%s\n"};
+inline constexpr Template<1> kErrorTail{"Use: %s -h to get help information\n"};
 
 // Start-up failures.
-inline constexpr std::string_view kOpenLogHead = "failed to open file : ";
-inline constexpr std::string_view kOpenLogTail = " for writing\n";
+inline constexpr Template<1> kOpenLogFailed{
+    "failed to open file : %s for writing\n"};
 inline constexpr std::string_view kSocketStartFailed = "Winsock init error\n";
 inline constexpr std::string_view kSocketFailed = "open socket error\n";
-inline constexpr std::string_view kBindHead = "bind to port: ";
-inline constexpr std::string_view kBindTail = " error\n";
+inline constexpr Template<1> kBindFailed{"bind to port: %d error\n"};
 
-// Default log file name: "syslog." port ".log".
-inline constexpr std::string_view kLogNameHead = "syslog.";
-inline constexpr std::string_view kLogNameTail = ".log";
+inline constexpr Template<1> kDefaultLogName{"syslog.%d.log"};
 
-// Banner: "syslog server(port:" port ") started on " time stamp "\n".
-inline constexpr std::string_view kBannerHead = "syslog server(port:";
-inline constexpr std::string_view kBannerMiddle = ") started on ";
+// The time stamp text goes in with its line feed.
+inline constexpr Template<2> kBanner{"syslog server(port:%d) started on %s"};
 
-// Annotation, worded differently for the console and the log file:
-// "<fac:" facility ", svt:" severity "> from " address "\n>>".
-inline constexpr std::string_view kConsoleFacility = "<fac:";
-inline constexpr std::string_view kConsoleSeverity = ", svt:";
-inline constexpr std::string_view kFileFacility = "<type:";
-inline constexpr std::string_view kFileSeverity = ", severity:";
-inline constexpr std::string_view kAnnotationFrom = "> from ";
-inline constexpr std::string_view kAnnotationEnd = "\n>>";
+// Facility name, severity name, sender address.
+inline constexpr Template<3> kConsoleAnnotation{"<fac:%s, svt:%s> from %s\n>>"};
+inline constexpr Template<3> kFileAnnotation{
+    "<type:%s, severity:%s> from %s\n>>"};
 
 // Reports of the server's own go to standard error, so that the console
-// records stay as they are. Each is one line, "syslog-listen: " and the
-// report.
-inline constexpr std::string_view kReportHead = "syslog-listen: ";
+// records stay as they are: one line each.
 
-// At most once a second, when the system has dropped datagrams: head, count,
-// tail.
-inline constexpr std::string_view kDropReportTail =
-    " datagrams dropped by the system since start (receive queue full)\n";
+// When the system has dropped datagrams for the socket; at most once a
+// second.
+inline constexpr Template<1> kSocketDrops{
+    "syslog-listen: %d datagrams dropped by the system since start (receive "
+    "queue full)\n"};
+// The same where the system counts only for the whole machine (Windows).
+inline constexpr Template<1> kMachineDrops{
+    "syslog-listen: %d UDP datagrams dropped on this machine since start "
+    "(receive queues full or other errors)\n"};
 
-// The same where the system counts only for the whole machine (Windows):
-// head, count since start, tail.
-inline constexpr std::string_view kMachineDropReportTail =
-    " UDP datagrams dropped on this machine since start (receive queues full "
-    "or other errors)\n";
+// When the console has caught up after falling behind.
+inline constexpr Template<1> kConsoleSkipped{
+    "syslog-listen: %d records not shown on the console (it fell behind); "
+    "the log file has them all\n"};
 
-// When the console has caught up after falling behind: head, the number of
-// records it skipped, tail.
-inline constexpr std::string_view kSkippedTail =
-    " records not shown on the console (it fell behind); the log file has "
-    "them all\n";
+// The log file's name, once it names another file or none and cannot be
+// opened again: once per streak while the open file keeps its name...
+inline constexpr Template<1> kReopenFailed{
+    "syslog-listen: cannot reopen the log file %s; still writing to the open "
+    "one\n"};
+// ... and once a minute while the open file has no name left, or (Windows)
+// had to be closed to free the name.
+inline constexpr Template<1> kWritingToDeleted{
+    "syslog-listen: the log file %s was deleted and cannot be created again; "
+    "records are going into the deleted file\n"};
+inline constexpr Template<1> kRecordsLost{
+    "syslog-listen: the log file %s was deleted and cannot be created again; "
+    "records are lost until it can be\n"};
+// At start, when the user the server runs as may not look at the name.
+inline constexpr Template<1> kNameNotFollowed{
+    "syslog-listen: the log file %s will not be followed if it is renamed or "
+    "deleted: the user the server runs as may not look into its directory\n"};
 
-// When the log file has been renamed or deleted and a file of its name
-// cannot be opened again: head, name, tail. Once per streak of failures.
-inline constexpr std::string_view kReopenFailedHead =
-    "syslog-listen: cannot reopen the log file ";
-inline constexpr std::string_view kReopenFailedTail =
-    "; still writing to the open one\n";
-
-// Standard error, when started as root and the switch to the unprivileged
-// user failed: head, user name, "\n". The server keeps running and logging.
-inline constexpr std::string_view kPrivilegesKeptHead =
-    "syslog-listen: still running as root: could not switch to user ";
-
-// A text made of a fixed head, a value and a fixed tail, as above.
-inline std::string Concat(std::string_view head, std::string_view value,
-                          std::string_view tail) {
-  std::string text(head);
-  text.append(value);
-  text.append(tail);
-  return text;
-}
+// Started as root, when the switch to the unprivileged user failed; the
+// server keeps running and logging.
+inline constexpr Template<1> kPrivilegesKept{
+    "syslog-listen: still running as root: could not switch to user %s\n"};
 
 }  // namespace syslog_listen
 

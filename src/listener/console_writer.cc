@@ -91,6 +91,7 @@ void ConsoleBacklog::Take(Turn& turn) {
            (skipped_ > 0 && reserved_ == 0);
   });
   turn.skipped = 0;
+  writing_ = true;
   if (!blocks_.empty() || !reports_.empty()) {
     std::swap(turn.blocks, blocks_);
     std::swap(turn.reports, reports_);
@@ -114,6 +115,8 @@ bool ConsoleBacklog::Release(Turn& turn) {
       drained = peak_ > kSpareBlocks * blockSize_;
       peak_ = 0;
     }
+    writing_ = false;
+    if (Written()) written_.notify_all();
   }
   // The rest is freed outside the lock, off the receive path's way.
   turn.blocks.clear();
@@ -121,16 +124,58 @@ bool ConsoleBacklog::Release(Turn& turn) {
   return drained;
 }
 
-bool ConsoleWriter::Start() {
-  try {
-    std::thread([this] { Run(); }).detach();
-    return true;
-  } catch (const std::system_error&) {
-    return false;
+bool ConsoleBacklog::Written() const {
+  return blocks_.empty() && reports_.empty() && skipped_ == 0 && !writing_;
+}
+
+bool ConsoleBacklog::WaitUntilWritten(
+    std::chrono::steady_clock::time_point deadline) {
+  std::unique_lock lock(mutex_);
+  return written_.wait_until(lock, deadline, [this] { return Written(); });
+}
+
+Console::Console() {
+  // Run as a daemon, standard output is often the null device: skip it.
+  if (!IsNullDevice(stdout)) {
+    form_ = IsTerminal(stdout) ? Output::kTerminal : Output::kConsole;
   }
 }
 
-void ConsoleWriter::Run() {
+void Console::Start() {
+  try {
+    std::thread([this] { Run(); }).detach();
+    threaded_ = true;
+  } catch (const std::system_error&) {
+    threaded_ = false;
+  }
+}
+
+void Console::Push(std::string_view records,
+                   std::span<const std::size_t> ends) {
+  if (threaded_) {
+    backlog_.Push(records, ends);
+  } else if (!records.empty()) {
+    const std::string pieces[] = {std::string(records)};
+    WriteToConsole(pieces);
+  }
+}
+
+void Console::Report(std::string line) {
+  if (line.empty()) return;
+  if (threaded_) {
+    backlog_.Report(std::move(line));
+  } else {
+    std::fwrite(line.data(), 1, line.size(), stderr);
+  }
+}
+
+void Console::Flush(std::chrono::milliseconds limit) {
+  if (threaded_) {
+    backlog_.WaitUntilWritten(std::chrono::steady_clock::now() + limit);
+  }
+}
+
+void Console::Run() {
   // When the two compete for a core, the receive path and the file come
   // first.
   LowerThreadPriority();
@@ -139,7 +184,7 @@ void ConsoleWriter::Run() {
     backlog_.Take(turn);
     if (turn.skipped > 0) {
       turn.reports.push_back(
-          Concat(kReportHead, std::to_string(turn.skipped), kSkippedTail));
+          Fill(kConsoleSkipped, std::to_string(turn.skipped)));
     }
     for (const std::string& report : turn.reports) {
       std::fwrite(report.data(), 1, report.size(), stderr);

@@ -4,15 +4,19 @@
 #ifndef SYSLOG_LISTEN_LISTENER_CONSOLE_WRITER_H_
 #define SYSLOG_LISTEN_LISTENER_CONSOLE_WRITER_H_
 
+#include <chrono>
 #include <condition_variable>
 #include <cstddef>
 #include <cstdint>
 #include <mutex>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
 #include <utility>
 #include <vector>
+
+#include "records/record.h"
 
 namespace syslog_listen {
 
@@ -55,6 +59,9 @@ class ConsoleBacklog {
   // when that emptied the backlog after it had held more than a few blocks:
   // a moment to hand the memory back to the system.
   bool Release(Turn& turn);
+  // Waits until every turn has been taken and released, or `deadline`;
+  // true when it has.
+  bool WaitUntilWritten(std::chrono::steady_clock::time_point deadline);
 
  private:
   // Under the lock: appends `record` to the last block, or to a new one if
@@ -62,39 +69,55 @@ class ConsoleBacklog {
   bool Append(std::string_view record);
   // The room a block holding `bytes` takes from the capacity.
   std::size_t Room(std::size_t bytes) const;
+  // Under the lock: nothing queued, skipped or being written.
+  bool Written() const;
 
   const std::size_t capacity_;
   const std::size_t blockSize_;
   std::mutex mutex_;
-  std::condition_variable ready_;
+  std::condition_variable ready_;     // a turn to take
+  std::condition_variable written_;   // everything written
   std::vector<std::string> blocks_;   // queued, not yet taken
   std::vector<std::string> reports_;  // likewise
   std::vector<std::string> spare_;    // released, kept for reuse
   std::size_t reserved_ = 0;          // block memory queued or being written
   std::size_t peak_ = 0;              // most reserved since last empty
   std::uint64_t skipped_ = 0;         // records skipped since the gap began
+  bool writing_ = false;              // a turn taken, not yet released
 };
 
-// The console side: a thread that writes the backlog to standard output,
-// and each gap's count to standard error, as fast as the console takes them.
-class ConsoleWriter {
+// Standard output and standard error as the server uses them: records go
+// to standard output (none when it is the null device, escaped on a
+// terminal), the server's own reports to standard error, both written by a
+// thread of its own through a backlog, so that neither a slow console nor
+// a stalled standard error ever holds up the receive path.
+class Console {
  public:
-  ConsoleWriter() = default;
-  ConsoleWriter(const ConsoleWriter&) = delete;
-  ConsoleWriter& operator=(const ConsoleWriter&) = delete;
+  // Looks at standard output to choose the records' form.
+  Console();
+  Console(const Console&) = delete;
+  Console& operator=(const Console&) = delete;
 
-  // Starts the thread, which runs until the process ends; false when no
-  // thread can be started.
-  bool Start();
+  // How records are composed for standard output; none when it takes none.
+  std::optional<Output> form() const { return form_; }
 
-  void Push(std::string_view records, std::span<const std::size_t> ends) {
-    backlog_.Push(records, ends);
-  }
-  void Report(std::string line) { backlog_.Report(std::move(line)); }
+  // Starts the thread, which runs until the process ends. Should the system
+  // refuse a thread, everything is written in line instead.
+  void Start();
+
+  // Records composed in form(), as ConsoleBacklog::Push takes them.
+  void Push(std::string_view records, std::span<const std::size_t> ends);
+  // A line for standard error; "" is nothing.
+  void Report(std::string line);
+  // Waits until everything handed over has been written, or `limit` has
+  // passed: a paused console must not hold up the end of the process.
+  void Flush(std::chrono::milliseconds limit);
 
  private:
   [[noreturn]] void Run();
 
+  std::optional<Output> form_;
+  bool threaded_ = false;
   ConsoleBacklog backlog_;
 };
 

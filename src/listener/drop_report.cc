@@ -1,5 +1,7 @@
 #include "listener/drop_report.h"
 
+#include <algorithm>
+
 #include "common/messages.h"
 
 namespace syslog_listen {
@@ -15,7 +17,7 @@ std::string DropReport::Take(Clock::time_point now) {
   reported_ = total_;
   everReported_ = true;
   lastReport_ = now;
-  return Concat(kReportHead, std::to_string(total_), tail_);
+  return Fill(*line_, std::to_string(total_));
 }
 
 int DropReport::MillisecondsUntilDue(Clock::time_point now) const {
@@ -29,6 +31,40 @@ int MillisecondsUntil(DropReport::Clock::time_point due,
   if (now >= due) return 0;
   return static_cast<int>(
       std::chrono::ceil<std::chrono::milliseconds>(due - now).count());
+}
+
+DropMonitor::DropMonitor(SocketHandle socket, Clock::time_point now)
+    : socket_(socket), poll_(now) {
+  scope_ = ReadDropCount(socket_, &count_);
+  report_ = DropReport(
+      scope_ == DropScope::kMachine ? kMachineDrops : kSocketDrops, count_);
+}
+
+void DropMonitor::Read() {
+  if (scope_ != DropScope::kNone && ReadDropCount(socket_, &count_) == scope_) {
+    report_.Observe(count_);
+  }
+}
+
+std::string DropMonitor::Check(Clock::time_point now) {
+  if (poll_.Due(now)) {
+    Read();
+    poll_.Asked(now);
+  }
+  return report_.Take(now);
+}
+
+int DropMonitor::MillisecondsUntilDue(Clock::time_point now) const {
+  const int report = report_.MillisecondsUntilDue(now);
+  const int ask = poll_.MillisecondsUntilDue(now);
+  if (report < 0 || ask < 0) return std::max(report, ask);
+  return std::min(report, ask);
+}
+
+std::string DropMonitor::Last() {
+  Read();
+  // Whatever the time since the last report.
+  return report_.Take(Clock::time_point::max());
 }
 
 }  // namespace syslog_listen

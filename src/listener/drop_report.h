@@ -1,15 +1,16 @@
 // Tells the user, at most once a second, that the system dropped datagrams
 // because the socket's receive queue was full (or, where the system counts
-// only for the whole machine, that it dropped UDP datagrams).
+// only for the whole machine, that it dropped UDP datagrams), within about
+// two seconds of the drops and without waiting for another datagram.
 #ifndef SYSLOG_LISTEN_LISTENER_DROP_REPORT_H_
 #define SYSLOG_LISTEN_LISTENER_DROP_REPORT_H_
 
 #include <chrono>
 #include <cstdint>
 #include <string>
-#include <string_view>
 
 #include "common/messages.h"
+#include "listener/platform.h"
 
 namespace syslog_listen {
 
@@ -18,12 +19,12 @@ class DropReport {
   using Clock = std::chrono::steady_clock;
   static constexpr Clock::duration kInterval = std::chrono::seconds(1);
 
-  // `tail` follows the count in the report line: what was counted.
-  // `countAtStart`: the system's count when the server started, where it
-  // counts from before then (for the whole machine).
-  explicit DropReport(std::string_view tail = kDropReportTail,
+  // `line` says what was counted. `countAtStart`: the system's count when
+  // the server started, where it counts from before then (for the whole
+  // machine).
+  explicit DropReport(const Template<1>& line = kSocketDrops,
                       std::uint32_t countAtStart = 0)
-      : tail_(tail), lastCount_(countAtStart) {}
+      : line_(&line), lastCount_(countAtStart) {}
 
   // Takes the system's count of drops. The count is 32 bits and may wrap;
   // the total here does not.
@@ -41,7 +42,7 @@ class DropReport {
   int MillisecondsUntilDue(Clock::time_point now) const;
 
  private:
-  std::string_view tail_;
+  const Template<1>* line_;
   std::uint32_t lastCount_ = 0;
   std::uint64_t total_ = 0;
   std::uint64_t reported_ = 0;
@@ -53,10 +54,9 @@ class DropReport {
 int MillisecondsUntil(DropReport::Clock::time_point due,
                       DropReport::Clock::time_point now);
 
-// Where the system's count of drops has to be asked for (and asking costs
-// more than a datagram), when to ask: at most once an interval while
-// datagrams arrive, and once more after they stop, for the drops at the end
-// of a burst.
+// When to ask the system for its count of drops (asking costs more than a
+// datagram): at most once an interval while datagrams arrive, and once more
+// after they stop, for the drops at the end of a burst.
 class DropPoll {
  public:
   using Clock = DropReport::Clock;
@@ -79,6 +79,37 @@ class DropPoll {
  private:
   bool traffic_ = false;
   Clock::time_point next_;
+};
+
+// The system's count of drops for the server's socket (or the machine),
+// asked for on DropPoll's schedule and reported through DropReport.
+class DropMonitor {
+ public:
+  using Clock = DropReport::Clock;
+
+  // Takes the count at `now` as the start.
+  DropMonitor(SocketHandle socket, Clock::time_point now);
+
+  // Datagrams have arrived.
+  void Traffic() { poll_.Traffic(); }
+  // Asks the system if it is time to; the report line when one is due,
+  // else "".
+  std::string Check(Clock::time_point now);
+  // Milliseconds until Check has something to do; -1 when nothing will
+  // come due.
+  int MillisecondsUntilDue(Clock::time_point now) const;
+  // At the stop: asks once more, and reports growth not yet reported,
+  // however recent the last report.
+  std::string Last();
+
+ private:
+  void Read();
+
+  SocketHandle socket_;
+  DropScope scope_ = DropScope::kNone;
+  std::uint32_t count_ = 0;
+  DropReport report_;
+  DropPoll poll_;
 };
 
 }  // namespace syslog_listen

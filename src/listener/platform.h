@@ -7,8 +7,10 @@
 #include <cstdint>
 #include <cstdio>
 #include <ctime>
+#include <memory>
 #include <span>
 #include <string>
+#include <string_view>
 
 namespace syslog_listen {
 
@@ -34,55 +36,97 @@ bool IsTerminal(std::FILE* stream);
 
 // Opens the log file write-only for appending, in text mode, creating it
 // (mode 0644 where there are such bits) if needed; no lock. nullptr on
-// failure.
-std::FILE* OpenLogFile(const std::string& name);
+// failure. With `regularFileOnly`, for a name opened again after rotation,
+// where anyone who may write in the directory may have put something else
+// there: it must not block (a FIFO without reader), become the controlling
+// terminal, or be anything but a regular file (a disk file on Windows).
+std::FILE* OpenLogFile(const std::string& name, bool regularFileOnly = false);
 
-// True when `name` names the file that `file` has open; false when the name
-// is gone, cannot be looked at, or names another file (or `file` is
-// nullptr).
-bool NamesOpenFile(const std::string& name, std::FILE* file);
+// True when `file` is a regular file (a disk file on Windows): a FIFO or a
+// device is not rotated.
+bool IsRegularFile(std::FILE* file);
 
-// True where `file` has been deleted but keeps its name taken until it is
-// closed (Windows: pending deletion), so that no new file of that name can
-// be created meanwhile.
-bool DeletePending(std::FILE* file);
+// What the log file's name names now.
+enum class NameState {
+  kOpenFile,  // the file that is open
+  kMoved,     // nothing, or another file
+  kNoAccess,  // cannot tell: the process may not look into the directory
+};
+NameState LookAtName(const std::string& name, std::FILE* file);
+
+// Whether an open file still has a name.
+enum class FileLinks {
+  kNamed,
+  kDeleted,        // deleted; its name is free and its data goes when closed
+  kDeletePending,  // deleted, but its name stays taken until it is closed
+};
+FileLinks LinksOf(std::FILE* file);
 
 // Starts the socket interface; false on failure.
 bool StartSockets();
 
-// A blocking IPv4 UDP socket with a receive queue as large as the system
-// grants, up to kReceiveQueueBytes; negative on failure.
+// An IPv4 UDP socket with a receive queue as large as the system grants, up
+// to kReceiveQueueBytes; negative on failure.
 SocketHandle OpenUdpSocket();
 
 // Binds to every local IPv4 address and the given port; false on failure.
 bool BindAnyIPv4(SocketHandle socket, std::uint16_t port);
 
-// One datagram of a batch. The caller points `data` at `capacity` bytes.
-struct DatagramSlot {
-  char* data = nullptr;
-  int size = 0;  // bytes received; a longer datagram is cut to capacity
+// One received datagram.
+struct Datagram {
+  std::string_view bytes;  // a longer datagram is cut to the capacity
   std::uint32_t senderNetOrder = 0;
 };
 
-// Receives up to `count` datagrams into `slots`. `waitMs` says how long to
-// wait for the first one: -1 as long as it takes, 0 not at all, else at
-// most that many milliseconds; the rest of the batch is only what is queued
-// already. Senders' addresses are filled in only when `withSenders` is set:
-// asking for them costs the system time per datagram. Returns how many were
-// received (0 when none came in time), or -1 on failure. Where the system
-// counts the datagrams it dropped for the socket because its queue was
-// full, `*dropped` is set to that count since the socket was opened;
-// elsewhere it is left alone.
-int ReceiveBatch(SocketHandle socket, DatagramSlot* slots, int count,
-                 int capacity, bool withSenders, int waitMs,
-                 std::uint32_t* dropped);
+// Receives from a bound socket in batches, into buffers of its own.
+class DatagramReceiver {
+ public:
+  // Datagrams taken by one Receive at most.
+  static constexpr int kBatch = 16;
 
-// Where the system counts dropped datagrams only for the whole machine
-// (Windows: UDP datagrams received that could not be delivered, full
-// receive queues among them), sets `*count` to that count and returns true.
-// False where the count comes per socket with the datagrams instead (see
-// ReceiveBatch), or cannot be read.
-bool ReadMachineDrops(std::uint32_t* count);
+  // Senders' addresses are filled in only when `withSenders` is set: asking
+  // for them costs the system time per datagram.
+  DatagramReceiver(SocketHandle socket, int capacity, bool withSenders);
+  ~DatagramReceiver();
+  DatagramReceiver(const DatagramReceiver&) = delete;
+  DatagramReceiver& operator=(const DatagramReceiver&) = delete;
+
+  // Receives up to kBatch datagrams. `waitMs` says how long to wait for the
+  // first: -1 as long as it takes, 0 not at all, else at most that many
+  // milliseconds; a stop request (see WatchForStop) ends the wait. The rest
+  // of the batch is what is queued already. Returns how many were received
+  // (0 when none came in time), or -1 when the socket failed. The
+  // datagrams stay valid until the next call.
+  int Receive(int waitMs);
+  const Datagram& operator[](int i) const { return datagrams_[i]; }
+
+ private:
+  struct Batch;  // the platform's buffers and call arguments
+  std::unique_ptr<Batch> batch_;
+  Datagram datagrams_[kBatch];
+};
+
+// What the system counts of the datagrams it dropped because a receive
+// queue was full.
+enum class DropScope {
+  kNone,     // nothing can be read
+  kSocket,   // the socket's own, since it was opened (Linux)
+  kMachine,  // every UDP datagram the machine could not deliver (Windows)
+};
+// Sets `*count` to that count. Asking costs a system call: not per
+// datagram.
+DropScope ReadDropCount(SocketHandle socket, std::uint32_t* count);
+
+// Makes a request to stop (SIGTERM, SIGINT and SIGHUP; on Windows Ctrl+C,
+// Ctrl+Break, closing the console, logoff and shutdown) set StopRequested
+// and end a waiting Receive, instead of ending the process at once. A
+// second request ends the process at once.
+void WatchForStop();
+bool StopRequested();
+// Once the server has kept what it held: ends the process as the request
+// would have ended it without WatchForStop (the exit status still names
+// the signal).
+[[noreturn]] void EndAfterStop();
 
 // Writes `pieces` to standard output, in order, in one system call where the
 // system can gather them, so that a line written to standard error

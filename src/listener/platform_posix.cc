@@ -3,6 +3,7 @@
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <grp.h>
+#include <linux/sock_diag.h>
 #include <malloc.h>
 #include <netinet/in.h>
 #include <poll.h>
@@ -14,21 +15,17 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <memory>
 
 #include "listener/account.h"
 #include "listener/platform.h"
 
 namespace syslog_listen {
-
-namespace {
-
-// Datagrams taken by one system call at most.
-constexpr int kMaxBatch = 64;
-
-}  // namespace
 
 void PrepareProcess() {
   // open() returns the lowest free descriptor, so walking up from 0 fills
@@ -54,27 +51,49 @@ bool IsNullDevice(std::FILE* stream) {
 
 bool IsTerminal(std::FILE* stream) { return isatty(fileno(stream)) == 1; }
 
-std::FILE* OpenLogFile(const std::string& name) {
+std::FILE* OpenLogFile(const std::string& name, bool regularFileOnly) {
   // O_APPEND: every write lands at the current end, even when another
   // process appends or truncates the file meanwhile.
-  const int fd =
-      open(name.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+  int flags = O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC;
+  if (regularFileOnly) flags |= O_NONBLOCK | O_NOCTTY;
+  const int fd = open(name.c_str(), flags, 0644);
   if (fd < 0) return nullptr;
+  struct stat opened;
+  if (regularFileOnly && (fstat(fd, &opened) != 0 || !S_ISREG(opened.st_mode) ||
+                          fcntl(fd, F_SETFL, O_APPEND) != 0)) {
+    // A FIFO with a reader, or a device: someone else's, not a log file.
+    close(fd);
+    return nullptr;
+  }
   std::FILE* file = fdopen(fd, "a");
   if (file == nullptr) close(fd);
   return file;
 }
 
-bool NamesOpenFile(const std::string& name, std::FILE* file) {
+bool IsRegularFile(std::FILE* file) {
+  struct stat opened;
+  return fstat(fileno(file), &opened) == 0 && S_ISREG(opened.st_mode);
+}
+
+NameState LookAtName(const std::string& name, std::FILE* file) {
   struct stat open;
   struct stat named;
-  return file != nullptr && fstat(fileno(file), &open) == 0 &&
-         stat(name.c_str(), &named) == 0 && named.st_dev == open.st_dev &&
-         named.st_ino == open.st_ino;
+  if (stat(name.c_str(), &named) != 0) {
+    return errno == EACCES ? NameState::kNoAccess : NameState::kMoved;
+  }
+  return fstat(fileno(file), &open) == 0 && named.st_dev == open.st_dev &&
+                 named.st_ino == open.st_ino
+             ? NameState::kOpenFile
+             : NameState::kMoved;
 }
 
 // A deleted file gives up its name at once.
-bool DeletePending(std::FILE*) { return false; }
+FileLinks LinksOf(std::FILE* file) {
+  struct stat open;
+  return fstat(fileno(file), &open) == 0 && open.st_nlink == 0
+             ? FileLinks::kDeleted
+             : FileLinks::kNamed;
+}
 
 bool StartSockets() { return true; }
 
@@ -87,9 +106,6 @@ SocketHandle OpenUdpSocket() {
   if (setsockopt(fd, SOL_SOCKET, SO_RCVBUFFORCE, &size, sizeof size) != 0) {
     setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &size, sizeof size);
   }
-  // Every datagram then carries the count of those dropped before it.
-  const int on = 1;
-  setsockopt(fd, SOL_SOCKET, SO_RXQ_OVFL, &on, sizeof on);
   return fd;
 }
 
@@ -104,87 +120,129 @@ bool BindAnyIPv4(SocketHandle socket, std::uint16_t port) {
 
 namespace {
 
-// The batch's message headers, set up once for a given set of slots: the
-// kernel only rewrites the name and control lengths of those it fills, so
-// only those need resetting after each call.
-struct BatchHeaders {
-  mmsghdr messages[kMaxBatch];
-  iovec vectors[kMaxBatch];
-  sockaddr_in senders[kMaxBatch];
-  // CMSG_SPACE is a multiple of the header's alignment, so every row is
-  // aligned too.
-  alignas(cmsghdr) char controls[kMaxBatch][CMSG_SPACE(sizeof(std::uint32_t))];
-  const DatagramSlot* slots = nullptr;
-  int count = 0;
-  int capacity = 0;
-  bool withSenders = false;
-
-  void Reset(int i) {
-    messages[i].msg_hdr.msg_namelen = withSenders ? sizeof senders[i] : 0;
-    messages[i].msg_hdr.msg_controllen = sizeof controls[i];
-  }
-
-  void Prepare(const DatagramSlot* forSlots, int forCount, int forCapacity,
-               bool forSenders) {
-    if (forSlots == slots && forCount == count && forCapacity == capacity &&
-        forSenders == withSenders) {
-      return;
-    }
-    slots = forSlots;
-    count = forCount;
-    capacity = forCapacity;
-    withSenders = forSenders;
-    for (int i = 0; i < count; ++i) {
-      vectors[i] = {slots[i].data, static_cast<std::size_t>(capacity)};
-      msghdr& header = messages[i].msg_hdr;
-      header = msghdr{};
-      header.msg_name = withSenders ? &senders[i] : nullptr;
-      header.msg_iov = &vectors[i];
-      header.msg_iovlen = 1;
-      header.msg_control = controls[i];
-      Reset(i);
-    }
-  }
-};
-
-BatchHeaders batch;
+// Written to by the stop signals' handler, so that a wait wakes for them.
+int stopPipe[2] = {-1, -1};
+// The signal that asked to stop; 0 until one has.
+std::atomic<int> stopSignal{0};
+static_assert(std::atomic<int>::is_always_lock_free,
+              "read and written in a signal handler");
 
 }  // namespace
 
-int ReceiveBatch(SocketHandle socket, DatagramSlot* slots, int count,
-                 int capacity, bool withSenders, int waitMs,
-                 std::uint32_t* dropped) {
-  const int fd = static_cast<int>(socket);
-  count = std::min(count, kMaxBatch);
-  if (waitMs > 0) {
-    pollfd readable{fd, POLLIN, 0};
-    const int ready = poll(&readable, 1, waitMs);
-    if (ready < 0 && errno != EINTR) return -1;
-    if (ready <= 0) return 0;
+// The kernel only rewrites the name and length fields of the headers it
+// fills, so the headers are set up once and only those reset after a call.
+struct DatagramReceiver::Batch {
+  int fd;
+  bool withSenders;
+  // Not zeroed: the pages count as resident only once datagrams fill them.
+  std::unique_ptr<char[]> buffers;
+  mmsghdr messages[kBatch];
+  iovec vectors[kBatch];
+  sockaddr_in senders[kBatch];
+
+  void Reset(int i) {
+    messages[i].msg_hdr.msg_namelen = withSenders ? sizeof senders[i] : 0;
   }
-  batch.Prepare(slots, count, capacity, withSenders);
-  // MSG_WAITFORONE: block for the first datagram only, then take what is
-  // queued. Without MSG_TRUNC a longer datagram is cut to `capacity`.
-  const int flags = waitMs < 0 ? MSG_WAITFORONE : MSG_DONTWAIT;
-  int received;
-  do {
-    received = recvmmsg(fd, batch.messages, static_cast<unsigned>(count), flags,
-                        nullptr);
-  } while (received < 0 && errno == EINTR);
-  if (received < 0) return errno == EAGAIN || errno == EWOULDBLOCK ? 0 : -1;
+};
+
+DatagramReceiver::DatagramReceiver(SocketHandle socket, int capacity,
+                                   bool withSenders)
+    : batch_(new Batch) {
+  Batch& b = *batch_;
+  b.fd = static_cast<int>(socket);
+  b.withSenders = withSenders;
+  const auto size = static_cast<std::size_t>(capacity);
+  b.buffers = std::make_unique_for_overwrite<char[]>(size * kBatch);
+  for (int i = 0; i < kBatch; ++i) {
+    b.vectors[i] = {b.buffers.get() + size * static_cast<std::size_t>(i), size};
+    msghdr& header = b.messages[i].msg_hdr;
+    header = msghdr{};
+    header.msg_name = withSenders ? &b.senders[i] : nullptr;
+    header.msg_iov = &b.vectors[i];
+    header.msg_iovlen = 1;
+    b.Reset(i);
+  }
+}
+
+DatagramReceiver::~DatagramReceiver() = default;
+
+int DatagramReceiver::Receive(int waitMs) {
+  Batch& b = *batch_;
+  if (waitMs != 0) {
+    // The stop pipe wakes the wait; a signal alone (EINTR) counts as a
+    // wake-up too.
+    pollfd ready[] = {{b.fd, POLLIN, 0}, {stopPipe[0], POLLIN, 0}};
+    if (poll(ready, 2, waitMs) < 0 && errno != EINTR) return -1;
+    if (ready[0].revents == 0) return 0;
+  }
+  // Without MSG_TRUNC a longer datagram is cut to the capacity.
+  const int received =
+      recvmmsg(b.fd, b.messages, kBatch, MSG_DONTWAIT, nullptr);
+  if (received < 0) {
+    return errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR ? 0 : -1;
+  }
   for (int i = 0; i < received; ++i) {
-    slots[i].size = static_cast<int>(batch.messages[i].msg_len);
-    if (withSenders) slots[i].senderNetOrder = batch.senders[i].sin_addr.s_addr;
-    msghdr& header = batch.messages[i].msg_hdr;
-    for (cmsghdr* c = CMSG_FIRSTHDR(&header); c != nullptr;
-         c = CMSG_NXTHDR(&header, c)) {
-      if (c->cmsg_level == SOL_SOCKET && c->cmsg_type == SO_RXQ_OVFL) {
-        std::memcpy(dropped, CMSG_DATA(c), sizeof *dropped);
-      }
+    datagrams_[i].bytes = std::string_view(
+        static_cast<const char*>(b.vectors[i].iov_base), b.messages[i].msg_len);
+    if (b.withSenders) {
+      datagrams_[i].senderNetOrder = b.senders[i].sin_addr.s_addr;
     }
-    batch.Reset(i);
+    b.Reset(i);
   }
   return received;
+}
+
+DropScope ReadDropCount(SocketHandle socket, std::uint32_t* count) {
+  std::uint32_t info[SK_MEMINFO_VARS] = {};
+  socklen_t length = sizeof info;
+  if (getsockopt(static_cast<int>(socket), SOL_SOCKET, SO_MEMINFO, info,
+                 &length) != 0 ||
+      length <= SK_MEMINFO_DROPS * sizeof info[0]) {
+    return DropScope::kNone;
+  }
+  *count = info[SK_MEMINFO_DROPS];
+  return DropScope::kSocket;
+}
+
+namespace {
+
+void OnStopSignal(int signal) {
+  int expected = 0;
+  if (!stopSignal.compare_exchange_strong(expected, signal)) {
+    // Asked twice: end now. The signal is blocked while its handler runs,
+    // and so is delivered, with the default action, once it returns.
+    ::signal(signal, SIG_DFL);
+    raise(signal);
+    return;
+  }
+  const int saved = errno;
+  const char wake = 0;
+  [[maybe_unused]] const ssize_t ignored = write(stopPipe[1], &wake, 1);
+  errno = saved;
+}
+
+}  // namespace
+
+void WatchForStop() {
+  if (pipe2(stopPipe, O_CLOEXEC | O_NONBLOCK) != 0) return;
+  struct sigaction action {};
+  action.sa_handler = OnStopSignal;
+  sigemptyset(&action.sa_mask);
+  // Other calls carry on; the wait in Receive ends either way.
+  action.sa_flags = SA_RESTART;
+  for (const int signal : {SIGTERM, SIGINT, SIGHUP}) {
+    sigaction(signal, &action, nullptr);
+  }
+}
+
+bool StopRequested() { return stopSignal.load(std::memory_order_relaxed) != 0; }
+
+void EndAfterStop() {
+  const int signal = stopSignal.load();
+  ::signal(signal, SIG_DFL);
+  raise(signal);
+  // Not reached: the default action of each stop signal ends the process.
+  std::_Exit(128 + signal);
 }
 
 namespace {
@@ -217,9 +275,6 @@ bool DropPrivileges() {
   }
   return geteuid() != 0;
 }
-
-// Linux counts per socket, with the datagrams.
-bool ReadMachineDrops(std::uint32_t*) { return false; }
 
 void WriteToConsole(std::span<const std::string> pieces) {
   constexpr std::size_t kMaxVectors = 64;

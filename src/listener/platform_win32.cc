@@ -10,7 +10,9 @@
 #include <ws2tcpip.h>
 // clang-format on
 
+#include <atomic>
 #include <cstdio>
+#include <memory>
 
 #include "listener/platform.h"
 
@@ -56,7 +58,7 @@ bool IsTerminal(std::FILE* stream) {
              &mode) != 0;
 }
 
-std::FILE* OpenLogFile(const std::string& name) {
+std::FILE* OpenLogFile(const std::string& name, bool regularFileOnly) {
   // Append-only access: the system puts every write at the file's current
   // end, even after another process has truncated it. The C runtime's own
   // append mode only seeks to the end first, which a truncation between the
@@ -67,6 +69,11 @@ std::FILE* OpenLogFile(const std::string& name) {
                   FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                   nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (handle == INVALID_HANDLE_VALUE) return nullptr;
+  // A pipe or a device someone put at the name is no log file.
+  if (regularFileOnly && GetFileType(handle) != FILE_TYPE_DISK) {
+    CloseHandle(handle);
+    return nullptr;
+  }
   const int fd =
       _open_osfhandle(reinterpret_cast<intptr_t>(handle), _O_APPEND | _O_TEXT);
   if (fd < 0) {
@@ -95,29 +102,42 @@ bool SameFile(const BY_HANDLE_FILE_INFORMATION& a,
 
 }  // namespace
 
-bool DeletePending(std::FILE* file) {
-  FILE_STANDARD_INFO info{};
-  return GetFileInformationByHandleEx(HandleOf(file), FileStandardInfo, &info,
-                                      sizeof info) != 0 &&
-         info.DeletePending;
+bool IsRegularFile(std::FILE* file) {
+  return GetFileType(HandleOf(file)) == FILE_TYPE_DISK;
 }
 
-bool NamesOpenFile(const std::string& name, std::FILE* file) {
+FileLinks LinksOf(std::FILE* file) {
+  FILE_STANDARD_INFO info{};
+  if (GetFileInformationByHandleEx(HandleOf(file), FileStandardInfo, &info,
+                                   sizeof info) == 0) {
+    return FileLinks::kNamed;
+  }
+  if (info.DeletePending) return FileLinks::kDeletePending;
+  return info.NumberOfLinks == 0 ? FileLinks::kDeleted : FileLinks::kNamed;
+}
+
+NameState LookAtName(const std::string& name, std::FILE* file) {
   BY_HANDLE_FILE_INFORMATION open;
-  if (file == nullptr || !GetFileInformationByHandle(HandleOf(file), &open)) {
-    return false;
+  if (!GetFileInformationByHandle(HandleOf(file), &open)) {
+    return NameState::kMoved;
   }
   // No access asked for: only the file's identity is read. A name whose
   // file is pending deletion cannot be opened, and counts as gone.
   const HANDLE named = CreateFileA(
       name.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
       nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (named == INVALID_HANDLE_VALUE) return false;
+  if (named == INVALID_HANDLE_VALUE) {
+    // Pending deletion also reads as access denied; that file is gone.
+    return GetLastError() == ERROR_ACCESS_DENIED &&
+                   LinksOf(file) == FileLinks::kNamed
+               ? NameState::kNoAccess
+               : NameState::kMoved;
+  }
   BY_HANDLE_FILE_INFORMATION current;
   const bool same = GetFileInformationByHandle(named, &current) != 0 &&
                     SameFile(open, current);
   CloseHandle(named);
-  return same;
+  return same ? NameState::kOpenFile : NameState::kMoved;
 }
 
 bool StartSockets() {
@@ -150,51 +170,123 @@ bool BindAnyIPv4(SocketHandle socketHandle, std::uint16_t port) {
 
 namespace {
 
-// 1 when a datagram is queued or arrives within `waitMs` (-1: however long
-// it takes), 0 on time-out, -1 on failure.
-int Readable(SOCKET s, int waitMs) {
-  if (waitMs < 0) return 1;  // the receive itself will block
-  fd_set readable;
-  FD_ZERO(&readable);
-  FD_SET(s, &readable);
-  timeval timeout{waitMs / 1000, (waitMs % 1000) * 1000};
-  const int ready = select(0, &readable, nullptr, nullptr, &timeout);
-  return ready == SOCKET_ERROR ? -1 : ready > 0;
-}
+// Set, and never reset, by a request to stop; a waiting receive wakes for
+// it.
+HANDLE stopEvent = nullptr;
+// Set once the server has kept what it held, so that the process may end.
+HANDLE stoppedEvent = nullptr;
+std::atomic<bool> stopRequested{false};
+// How long a stop request holds the process open at most: the system ends
+// it after 5 s anyway when the window is closed.
+constexpr DWORD kStopHoldMs = 4000;
 
 }  // namespace
 
-int ReceiveBatch(SocketHandle socketHandle, DatagramSlot* slots, int count,
-                 int capacity, bool, int waitMs, std::uint32_t*) {
-  const SOCKET s = static_cast<SOCKET>(socketHandle);
-  // Winsock 1.1 has no batched receive: one datagram per call, for as long
-  // as more are queued.
+struct DatagramReceiver::Batch {
+  SOCKET socket;
+  int capacity;
+  bool withSenders;
+  // Signalled while datagrams are queued: with the stop event, the one wait
+  // of an idle receiver.
+  WSAEVENT readable;
+  std::unique_ptr<char[]> buffers;
+};
+
+DatagramReceiver::DatagramReceiver(SocketHandle socket, int capacity,
+                                   bool withSenders)
+    : batch_(new Batch) {
+  Batch& b = *batch_;
+  b.socket = static_cast<SOCKET>(socket);
+  b.capacity = capacity;
+  b.withSenders = withSenders;
+  b.buffers = std::make_unique_for_overwrite<char[]>(
+      static_cast<std::size_t>(capacity) * kBatch);
+  // Also makes the socket non-blocking: receives drain the queue, and only
+  // an empty queue waits.
+  b.readable = WSACreateEvent();
+  WSAEventSelect(b.socket, b.readable, FD_READ);
+}
+
+DatagramReceiver::~DatagramReceiver() { WSACloseEvent(batch_->readable); }
+
+int DatagramReceiver::Receive(int waitMs) {
+  Batch& b = *batch_;
   int received = 0;
-  for (; received < count; ++received) {
-    const int ready = Readable(s, received == 0 ? waitMs : 0);
-    if (ready < 0) return received > 0 ? received : -1;
-    if (ready == 0) break;
+  while (received < kBatch) {
+    char* data = b.buffers.get() + static_cast<std::size_t>(b.capacity) *
+                                       static_cast<std::size_t>(received);
     sockaddr_in sender{};
     int senderLength = sizeof sender;
-    int size = recvfrom(s, slots[received].data, capacity, 0,
+    int size = recvfrom(b.socket, data, b.capacity, 0,
                         reinterpret_cast<sockaddr*>(&sender), &senderLength);
-    // A longer datagram is reported as an error, with the buffer filled by
-    // its first `capacity` bytes: keep those, as POSIX does.
-    if (size == SOCKET_ERROR && WSAGetLastError() == WSAEMSGSIZE) {
-      size = capacity;
+    if (size == SOCKET_ERROR) {
+      const int error = WSAGetLastError();
+      if (error == WSAEMSGSIZE) {
+        // A longer datagram comes as an error, with the buffer filled by
+        // its first `capacity` bytes: keep those, as POSIX does.
+        size = b.capacity;
+      } else if (error != WSAEWOULDBLOCK) {
+        return received > 0 ? received : -1;
+      } else {
+        if (received > 0 || waitMs == 0) break;
+        // The queue is empty: wait for a datagram or a stop. A failed
+        // receive re-arms the event, so one that arrives from now on
+        // signals it.
+        const HANDLE events[] = {b.readable, stopEvent};
+        const DWORD woken = WaitForMultipleObjects(
+            stopEvent != nullptr ? 2 : 1, events, FALSE,
+            waitMs < 0 ? INFINITE : static_cast<DWORD>(waitMs));
+        if (woken != WAIT_OBJECT_0) return 0;
+        WSAResetEvent(b.readable);
+        waitMs = 0;
+        continue;
+      }
     }
-    if (size == SOCKET_ERROR) return received > 0 ? received : -1;
-    slots[received].size = size;
-    slots[received].senderNetOrder = sender.sin_addr.s_addr;
+    datagrams_[received].bytes =
+        std::string_view(data, static_cast<std::size_t>(size));
+    datagrams_[received].senderNetOrder = sender.sin_addr.s_addr;
+    ++received;
   }
   return received;
 }
 
-bool ReadMachineDrops(std::uint32_t* count) {
+DropScope ReadDropCount(SocketHandle, std::uint32_t* count) {
   MIB_UDPSTATS stats{};
-  if (GetUdpStatistics(&stats) != NO_ERROR) return false;
+  if (GetUdpStatistics(&stats) != NO_ERROR) return DropScope::kNone;
   *count = stats.dwInErrors;
-  return true;
+  return DropScope::kMachine;
+}
+
+namespace {
+
+// Runs on a thread of its own for each console event.
+BOOL WINAPI OnConsoleEvent(DWORD) {
+  // Asked twice: the default handler, next, ends the process at once.
+  if (stopRequested.exchange(true)) return FALSE;
+  SetEvent(stopEvent);
+  // Returning lets the default handler end the process: first let the
+  // server keep what it holds.
+  WaitForSingleObject(stoppedEvent, kStopHoldMs);
+  return FALSE;
+}
+
+}  // namespace
+
+void WatchForStop() {
+  stopEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  stoppedEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  if (stopEvent != nullptr && stoppedEvent != nullptr) {
+    SetConsoleCtrlHandler(OnConsoleEvent, TRUE);
+  }
+}
+
+bool StopRequested() { return stopRequested.load(std::memory_order_relaxed); }
+
+void EndAfterStop() {
+  // The console event's handler returns, and the default handler ends the
+  // process with the status it always gives.
+  SetEvent(stoppedEvent);
+  for (;;) Sleep(INFINITE);
 }
 
 void WriteToConsole(std::span<const std::string> pieces) {

@@ -26,10 +26,8 @@ namespace syslog_listen {
 
 namespace {
 
-using Clock = DropReport::Clock;
+using Clock = std::chrono::steady_clock;
 
-// Datagrams asked for per receive call.
-constexpr int kBatch = 16;
 // Records gather in memory and are written once this much has gathered, and
 // always before the server waits.
 constexpr std::size_t kWriteThreshold = 64 * 1024;
@@ -40,6 +38,10 @@ constexpr std::size_t kMaxGathered = 2048;
 constexpr auto kNap = std::chrono::microseconds(100);
 // Room for the longest record: time stamp, annotation and a whole datagram.
 constexpr std::size_t kMaxRecord = kMaxDatagram + 256;
+// At a stop: how long the socket's queue may take to drain, and the console
+// to show what it was given.
+constexpr auto kStopDrainLimit = std::chrono::seconds(2);
+constexpr auto kStopConsoleLimit = std::chrono::seconds(1);
 
 // Time stamp text for a moment of the local clock.
 void Render(std::time_t time, char (&out)[kTimestampLength]) {
@@ -70,20 +72,9 @@ class ArrivalClock {
   char text_[kTimestampLength] = {};
 };
 
-// The results of writes are deliberately not looked at: a console that is
-// gone must not stop the records reaching the log file.
-void Write(std::FILE* stream, std::string_view bytes) {
-  if (!bytes.empty()) std::fwrite(bytes.data(), 1, bytes.size(), stream);
-}
-
 // The message text: the datagram's bytes up to the first NUL.
-std::string_view TextOf(const DatagramSlot& slot) {
-  const auto size = static_cast<std::size_t>(slot.size);
-  const void* nul = std::memchr(slot.data, '\0', size);
-  return std::string_view(
-      slot.data, nul != nullptr ? static_cast<std::size_t>(
-                                      static_cast<const char*>(nul) - slot.data)
-                                : size);
+std::string_view TextOf(const Datagram& datagram) {
+  return datagram.bytes.substr(0, datagram.bytes.find('\0'));
 }
 
 // After a failed receive, pause longer each time it fails again in a row, so
@@ -93,201 +84,196 @@ void BackOff(int consecutiveFailures) {
       std::chrono::milliseconds(std::min(consecutiveFailures, 100)));
 }
 
+// Records composed since the last write: the file's bytes, the console's
+// where they differ (annotation wording, escapes), and where each record
+// ends in the console's.
+class Gathered {
+ public:
+  Gathered(std::optional<Output> console, bool annotate)
+      : console_(console), annotate_(annotate) {
+    file_.reserve(kWriteThreshold + kMaxRecord);
+    if (!console_) {
+      shown_ = nullptr;
+    } else if (annotate_ || *console_ != Output::kConsole) {
+      consoleBytes_.reserve(kWriteThreshold + kMaxRecord);
+      shown_ = &consoleBytes_;
+    }
+    ends_.reserve(kMaxGathered);
+  }
+  Gathered(const Gathered&) = delete;
+  Gathered& operator=(const Gathered&) = delete;
+
+  void Add(const Datagram& datagram, std::string_view arrival) {
+    const Message message{TextOf(datagram), arrival, datagram.senderNetOrder};
+    const PriorityHeader header = ParsePriority(message.text);
+    AppendRecord(file_, Output::kLogFile, message, header, annotate_);
+    if (shown_ == nullptr) return;
+    if (shown_ != &file_) {
+      AppendRecord(*shown_, *console_, message, header, annotate_);
+    }
+    ends_.push_back(shown_->size());
+  }
+
+  bool Full() const {
+    return file_.size() >= kWriteThreshold || ends_.size() >= kMaxGathered;
+  }
+  const std::string& file() const { return file_; }
+  std::string_view console() const {
+    return shown_ != nullptr ? *shown_ : std::string_view();
+  }
+  std::span<const std::size_t> ends() const { return ends_; }
+
+  void Clear() {
+    file_.clear();
+    consoleBytes_.clear();
+    ends_.clear();
+  }
+
+ private:
+  std::optional<Output> console_;
+  bool annotate_;
+  std::string file_;
+  std::string consoleBytes_;
+  // The console's bytes: the file's when both are the same, none without
+  // a console.
+  std::string* shown_ = &file_;
+  std::vector<std::size_t> ends_;
+};
+
 // The datagram loop: drain the socket in batches, composing records into
 // one buffer per output; write the buffers out before every wait.
 class Receiver {
  public:
   Receiver(SocketHandle socket, std::string logName, std::FILE* log,
            bool annotate)
-      : socket_(socket),
-        log_(std::move(logName), log),
+      : log_(std::move(logName), log),
         annotate_(annotate),
-        // Run as a daemon, the console is often the null device: skip it.
-        consoleWanted_(!IsNullDevice(stdout)),
-        console_(IsTerminal(stdout) ? Output::kTerminal : Output::kConsole) {
-    static char storage[kBatch][kMaxDatagram];
-    for (int i = 0; i < kBatch; ++i) slots_[i].data = storage[i];
-    fileBytes_.reserve(kWriteThreshold + kMaxRecord);
-    if (SeparateConsole()) consoleBytes_.reserve(kWriteThreshold + kMaxRecord);
-    recordEnds_.reserve(kMaxGathered);
-    // Without a thread of its own, the console is written in line, as a
-    // last resort.
-    if (consoleWanted_ && !consoleWriter_.Start()) writerless_ = true;
-    // Where the system counts drops only for the whole machine, they are
-    // asked for, and reported as growth since now.
-    if (ReadMachineDrops(&dropCount_)) {
-      machineDrops_.emplace(Clock::now());
-      drops_ = DropReport(kMachineDropReportTail, dropCount_);
-    }
+        // Only the annotation shows the sender.
+        datagrams_(socket, kMaxDatagram, annotate),
+        gathered_(console_.form(), annotate),
+        drops_(socket, Clock::now()) {
+    console_.Start();
   }
 
   // The banner: console first, then the file.
   void Announce(std::string_view banner) {
     const std::size_t end = banner.size();
-    ToConsole(banner, std::span(&end, 1));
-    Report(log_.Write(banner));
+    if (console_.form()) console_.Push(banner, std::span(&end, 1));
+    console_.Report(log_.Write(banner));
   }
 
-  // A line for standard error. Through the console's writer where there is
-  // one: standard error is often the same terminal, and when that is
-  // paused, a write to it would stop the receive path.
-  void Report(std::string_view line) {
-    if (line.empty()) return;
-    if (Writer()) {
-      consoleWriter_.Report(std::string(line));
-    } else {
-      Write(stderr, line);
+  // Once the server runs as the user it keeps.
+  void Settle(bool privilegesDropped) {
+    if (!privilegesDropped) {
+      console_.Report(Fill(kPrivilegesKept, kUnprivilegedUser));
     }
+    console_.Report(log_.CheckFollowable());
   }
 
   [[noreturn]] void Run() {
-    // Idle: the queue was found empty, so the next receive may block.
-    bool idle = true;
-    // Flowing: the last receive brought datagrams, so more are likely.
-    bool flowing = false;
+    int wait = -1;
     int failures = 0;
-    for (;;) {
-      const int wait = idle ? WriteOutAndPause(flowing) : 0;
-      if (machineDrops_) AskForMachineDrops();
-      if (drops_.Pending()) ReportDrops();
-      // Only the annotation shows the sender.
-      const int received = ReceiveBatch(socket_, slots_, kBatch, kMaxDatagram,
-                                        annotate_, wait, &dropCount_);
-      // A failed receive writes no record.
+    while (!StopRequested()) {
+      const int received = datagrams_.Receive(wait);
       if (received < 0) {
+        // A failed receive writes no record.
         BackOff(++failures);
-        idle = true;
-        flowing = false;
+        wait = WriteOutAndWait();
         continue;
       }
       failures = 0;
-      flowing = received > 0;
-      if (flowing && machineDrops_) machineDrops_->Traffic();
-      drops_.Observe(dropCount_);
-      // Taken after the batch arrived, so after each of its datagrams.
-      const std::string_view arrival = received > 0 ? clock_.Now() : "";
-      for (int i = 0; i < received; ++i) {
-        Compose(slots_[i], arrival);
-        if (fileBytes_.size() >= kWriteThreshold ||
-            recordEnds_.size() >= kMaxGathered) {
-          WriteOut();
-        }
+      Take(received);
+      if (received == DatagramReceiver::kBatch) {
+        wait = 0;  // more are queued: take them before writing
+      } else if (received > 0) {
+        // Drained for now, but more are likely: a nap rather than a sleep
+        // in the receive (a sleeping receiver costs the sender a wake-up
+        // per datagram or two, and the nap lets a batch gather).
+        WriteOut();
+        Nap(kNap);
+        wait = 0;
+      } else {
+        wait = WriteOutAndWait();
       }
-      idle = received < kBatch;
     }
+    Stop();
   }
 
  private:
-  // The console has a writer thread of its own.
-  bool Writer() const { return consoleWanted_ && !writerless_; }
-
-  // Without annotation or escapes both outputs carry the same bytes:
-  // compose them once.
-  bool SeparateConsole() const {
-    return consoleWanted_ && (annotate_ || console_ == Output::kTerminal);
-  }
-
-  void Compose(const DatagramSlot& slot, std::string_view arrival) {
-    const Message message{TextOf(slot), arrival, slot.senderNetOrder};
-    const PriorityHeader header = ParsePriority(message.text);
-    AppendRecord(fileBytes_, Output::kLogFile, message, header, annotate_);
-    if (SeparateConsole()) {
-      AppendRecord(consoleBytes_, console_, message, header, annotate_);
+  // Composes a batch's records, writing them out whenever enough have
+  // gathered.
+  void Take(int received) {
+    if (received == 0) return;
+    drops_.Traffic();
+    // Taken after the batch arrived, so after each of its datagrams.
+    const std::string_view arrival = clock_.Now();
+    for (int i = 0; i < received; ++i) {
+      gathered_.Add(datagrams_[i], arrival);
+      if (gathered_.Full()) WriteOut();
     }
-    if (consoleWanted_) {
-      recordEnds_.push_back(SeparateConsole() ? consoleBytes_.size()
-                                              : fileBytes_.size());
-    }
+    console_.Report(drops_.Check(Clock::now()));
   }
 
   // The file first; the console's records go to its writer, which takes
   // them as fast as the console does: a console that lags or is paused
   // costs the console records, never the file.
   void WriteOut() {
-    Report(log_.Write(fileBytes_));
-    ToConsole(SeparateConsole() ? consoleBytes_ : fileBytes_, recordEnds_);
-    fileBytes_.clear();
-    consoleBytes_.clear();
-    recordEnds_.clear();
-  }
-
-  void ToConsole(std::string_view records, std::span<const std::size_t> ends) {
-    if (ends.empty()) return;
-    if (Writer()) {
-      consoleWriter_.Push(records, ends);
-    } else if (consoleWanted_) {
-      Write(stdout, records);
+    console_.Report(log_.Write(gathered_.file()));
+    if (!gathered_.ends().empty()) {
+      console_.Push(gathered_.console(), gathered_.ends());
     }
+    gathered_.Clear();
   }
 
-  // Before a receive that may wait: everything written, then, while
-  // datagrams flow, a nap rather than a sleep in the receive (a sleeping
-  // receiver costs the sender a wake-up per datagram or two, and the nap
-  // lets a batch gather). Returns how long the receive may wait.
-  int WriteOutAndPause(bool flowing) {
+  // Before a receive that may wait: everything written, drops reported when
+  // due. Returns how long the receive may wait before the drops must be
+  // looked at again (-1: as long as it takes).
+  int WriteOutAndWait() {
     WriteOut();
-    if (!flowing) return UntilDropsAreDue(Clock::now());
-    Nap(kNap);
-    return 0;
-  }
-
-  // How long the receive may wait before a drop report or a question about
-  // drops falls due; -1 when neither will.
-  int UntilDropsAreDue(Clock::time_point now) const {
-    const int report = drops_.MillisecondsUntilDue(now);
-    const int ask =
-        machineDrops_ ? machineDrops_->MillisecondsUntilDue(now) : -1;
-    if (report < 0 || ask < 0) return std::max(report, ask);
-    return std::min(report, ask);
-  }
-
-  void AskForMachineDrops() {
     const Clock::time_point now = Clock::now();
-    if (!machineDrops_->Due(now)) return;
-    if (ReadMachineDrops(&dropCount_)) drops_.Observe(dropCount_);
-    machineDrops_->Asked(now);
+    console_.Report(drops_.Check(now));
+    return drops_.MillisecondsUntilDue(now);
   }
 
-  void ReportDrops() { Report(drops_.Take(Clock::now())); }
+  // Asked to stop: what the socket already holds is recorded too, and the
+  // console gets a moment to show it, before the process ends.
+  [[noreturn]] void Stop() {
+    const Clock::time_point deadline = Clock::now() + kStopDrainLimit;
+    int received;
+    do {
+      received = datagrams_.Receive(0);
+      Take(received);
+    } while (received > 0 && Clock::now() < deadline);
+    WriteOut();
+    console_.Report(drops_.Last());
+    console_.Flush(kStopConsoleLimit);
+    EndAfterStop();
+  }
 
-  SocketHandle socket_;
+  Console console_;
   LogFile log_;
   bool annotate_;
-  bool consoleWanted_;
-  bool writerless_ = false;
-  Output console_;
-  DatagramSlot slots_[kBatch];
-  std::string fileBytes_;
-  std::string consoleBytes_;
-  // Where each record of the batch ends in the bytes the console gets.
-  std::vector<std::size_t> recordEnds_;
-  ConsoleWriter consoleWriter_;
+  DatagramReceiver datagrams_;
+  Gathered gathered_;
   ArrivalClock clock_;
-  DropReport drops_;
-  // The system's count of drops: the socket's since it was opened, or the
-  // machine's.
-  std::uint32_t dropCount_ = 0;
-  std::optional<DropPoll> machineDrops_;
+  DropMonitor drops_;
 };
 
 }  // namespace
 
 void ExitWith(int code, std::string_view text) {
-  Write(stdout, text);
+  std::fwrite(text.data(), 1, text.size(), stdout);
   std::fflush(nullptr);
   std::exit(code);
 }
 
 std::string LogFileName(const Settings& settings) {
   if (!settings.outputFileName.empty()) return settings.outputFileName;
-  return Concat(kLogNameHead, std::to_string(settings.port), kLogNameTail);
+  return Fill(kDefaultLogName, std::to_string(settings.port));
 }
 
 std::string BannerText(std::int16_t port, std::string_view timestamp) {
-  std::string text = Concat(kBannerHead, std::to_string(port), kBannerMiddle);
-  text.append(timestamp);
-  text.push_back('\n');
-  return text;
+  return Fill(kBanner, std::to_string(port), std::string(timestamp) + "\n");
 }
 
 Startup StartServer(const Settings& settings) {
@@ -295,7 +281,7 @@ Startup StartServer(const Settings& settings) {
   const std::string logName = LogFileName(settings);
   startup.log = OpenLogFile(logName);
   if (startup.log == nullptr) {
-    startup.failure = Concat(kOpenLogHead, logName, kOpenLogTail);
+    startup.failure = Fill(kOpenLogFailed, logName);
     startup.exitCode = kExitOpenLog;
     return startup;
   }
@@ -312,8 +298,7 @@ Startup StartServer(const Settings& settings) {
   }
   // The port is bound as unsigned 16 bits but printed signed.
   if (!BindAnyIPv4(startup.socket, static_cast<std::uint16_t>(settings.port))) {
-    startup.failure =
-        Concat(kBindHead, std::to_string(settings.port), kBindTail);
+    startup.failure = Fill(kBindFailed, std::to_string(settings.port));
     startup.exitCode = kExitBind;
   }
   return startup;
@@ -328,15 +313,15 @@ void RunServer(const Settings& settings) {
   // never be seen.
   std::setvbuf(stdout, nullptr, _IONBF, 0);
   std::setvbuf(stderr, nullptr, _IONBF, 0);
+  // From here on a stop request lets the server keep what it holds first.
+  WatchForStop();
   Receiver receiver(startup.socket, LogFileName(settings), startup.log,
                     settings.annotate);
   char started[kTimestampLength];
   Render(std::time(nullptr), started);
   receiver.Announce(
       BannerText(settings.port, std::string_view(started, kTimestampLength)));
-  if (!DropPrivileges()) {
-    receiver.Report(Concat(kPrivilegesKeptHead, kUnprivilegedUser, "\n"));
-  }
+  receiver.Settle(DropPrivileges());
   receiver.Run();
 }
 

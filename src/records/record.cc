@@ -10,8 +10,21 @@ namespace syslog_listen {
 
 namespace {
 
-bool IsEscaped(unsigned char c) {
-  return (c < 32 && c != '\t' && c != '\n' && c != '\r') || c == 127;
+// Bytes that a terminal acts on instead of showing at `text[at]`: 1 for a
+// C0 control other than tab, line feed and a carriage return before a line
+// feed, or DEL; 2 for the UTF-8 form of a C1 control (U+0080 to U+009F,
+// CSI and OSC among them); 0 for a byte that shows as itself.
+std::size_t ControlAt(std::string_view text, std::size_t at) {
+  const auto c = static_cast<unsigned char>(text[at]);
+  if (c == '\t' || c == '\n') return 0;
+  // A lone carriage return would let a sender overwrite the line shown.
+  if (c == '\r') return at + 1 < text.size() && text[at + 1] == '\n' ? 0 : 1;
+  if (c < 32 || c == 127) return 1;
+  if (c == 0xC2 && at + 1 < text.size()) {
+    const auto next = static_cast<unsigned char>(text[at + 1]);
+    if (next >= 0x80 && next <= 0x9F) return 2;
+  }
+  return 0;
 }
 
 void AppendDecimalByte(std::string& out, unsigned value) {
@@ -33,15 +46,24 @@ void AppendDottedQuad(std::string& out, std::uint32_t addressNetOrder) {
   }
 }
 
-void AppendCaretEscaped(std::string& out, std::string_view text) {
+void AppendTerminalEscaped(std::string& out, std::string_view text) {
+  static constexpr char kHex[] = "0123456789ABCDEF";
   std::size_t plain = 0;  // start of the run not yet copied
   for (std::size_t i = 0; i < text.size(); ++i) {
-    const auto c = static_cast<unsigned char>(text[i]);
-    if (!IsEscaped(c)) continue;
+    const std::size_t control = ControlAt(text, i);
+    if (control == 0) continue;
     out.append(text.substr(plain, i - plain));
-    out.push_back('^');
-    // ^@ for NUL up to ^_ for 31; DEL (127) is ^?.
-    out.push_back(static_cast<char>(c ^ 0x40));
+    const auto c = static_cast<unsigned char>(text[i + control - 1]);
+    if (control == 1) {
+      // ^@ for NUL up to ^_ for 31; DEL (127) is ^?.
+      out.push_back('^');
+      out.push_back(static_cast<char>(c ^ 0x40));
+    } else {
+      out.append("\\u00");
+      out.push_back(kHex[c >> 4]);
+      out.push_back(kHex[c & 0xF]);
+    }
+    i += control - 1;
     plain = i + 1;
   }
   out.append(text.substr(plain));
@@ -59,18 +81,19 @@ void AppendRecord(std::string& out, Output output, const Message& message,
     out.append(message.arrivalTime);
     out.push_back(' ');
     if (header.priority != 0) {
-      const bool console = output != Output::kLogFile;
-      out.append(console ? kConsoleFacility : kFileFacility);
+      const Template<3>& annotation =
+          output == Output::kLogFile ? kFileAnnotation : kConsoleAnnotation;
+      out.append(annotation.piece(0));
       out.append(FacilityName(FacilityIndex(header.priority)));
-      out.append(console ? kConsoleSeverity : kFileSeverity);
+      out.append(annotation.piece(1));
       out.append(SeverityName(SeverityIndex(header.priority)));
-      out.append(kAnnotationFrom);
+      out.append(annotation.piece(2));
       AppendDottedQuad(out, message.senderNetOrder);
-      out.append(kAnnotationEnd);
+      out.append(annotation.piece(3));
     }
   }
   if (output == Output::kTerminal) {
-    AppendCaretEscaped(out, header.body);
+    AppendTerminalEscaped(out, header.body);
   } else {
     out.append(header.body);
   }

@@ -12,8 +12,8 @@
 namespace syslog_listen {
 
 // The console and the log file word the annotation differently. A console
-// that is a terminal also gets the body's control characters in caret
-// notation, so that a sender cannot drive the user's terminal.
+// that is a terminal also gets the body's control characters escaped, so
+// that a sender cannot drive the user's terminal.
 enum class Output { kConsole, kTerminal, kLogFile };
 
 struct Message {
@@ -39,10 +39,12 @@ void AppendRecord(std::string& out, Output output, const Message& message,
 // The same as a fresh string.
 std::string ComposeRecord(Output output, const Message& message, bool annotate);
 
-// Appends `text` with bytes 0-31 and 127, except tab, line feed and carriage
-// return, in caret notation (ESC as "^[", DEL as "^?"); other bytes, those
+// Appends `text` as a terminal should get it: bytes 0-31, except tab, line
+// feed and a carriage return before a line feed, and 127 in caret notation
+// (ESC as "^[", a lone CR as "^M", DEL as "^?"); the UTF-8 form of a C1
+// control as "\u0080" to "\u009F"; other bytes, UTF-8 text and single bytes
 // of 128 and above included, unchanged.
-void AppendCaretEscaped(std::string& out, std::string_view text);
+void AppendTerminalEscaped(std::string& out, std::string_view text);
 
 // Appends the address in dotted decimal, its bytes in network order.
 void AppendDottedQuad(std::string& out, std::uint32_t addressNetOrder);

@@ -12,6 +12,7 @@
 #include <fstream>
 #include <random>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "support/harness.h"
@@ -196,15 +197,23 @@ TEST(Faults, CopyTruncateRotationLosesNothing) {
   EXPECT_EQ("", Mismatch(OnDisk(expected), MaskTimestamps(all)));
 }
 
-// Only a terminal gets a message's control characters in caret notation;
-// a pipe gets the raw bytes, as the log file always does.
+// Only a terminal gets a message's control characters escaped (C0 and DEL
+// in caret notation, the UTF-8 forms of C1 as \u0080 to \u009F, a lone CR
+// as ^M); a pipe gets the raw bytes, as the log file always does.
 TEST(Faults, ControlCharactersReachATerminalOnlyEscaped) {
   const std::string sent[] = {"<13>\x1b]0;owned\x07\x1b[2Jhi\x7f\n",
-                              std::string("tab\there\r\n\x01\x9b\xc3\xa9\n")};
+                              std::string("tab\there\r\n\x01\x9b\xc3\xa9\n"),
+                              "\xc2\x9b"
+                              "2J\xc2\x9d"
+                              "0;t\xc2\x9c ok\rforged\n"};
   const std::string raw =
-      "\x1b]0;owned\x07\x1b[2Jhi\x7f\ntab\there\r\n\x01\x9b\xc3\xa9\n";
+      "\x1b]0;owned\x07\x1b[2Jhi\x7f\ntab\there\r\n\x01\x9b\xc3\xa9\n"
+      "\xc2\x9b"
+      "2J\xc2\x9d"
+      "0;t\xc2\x9c ok\rforged\n";
   const std::string escaped =
-      "^[]0;owned^G^[[2Jhi^?\ntab\there\r\n^A\x9b\xc3\xa9\n";
+      "^[]0;owned^G^[[2Jhi^?\ntab\there\r\n^A\x9b\xc3\xa9\n"
+      "\\u009B2J\\u009D0;t\\u009C ok^Mforged\n";
   for (Console console : {Console::kPipe, Console::kTerminal}) {
     // A pseudo-terminal is no Windows console.
     if (console == Console::kTerminal && WindowsServer()) continue;
@@ -314,6 +323,35 @@ TEST(Faults, RootIsDroppedAfterStartUp) {
     return ReadFile(run.log()).find("after the drop\n") != std::string::npos;
   }));
   EXPECT_EQ("", run.server().ErrorText());
+}
+
+// Started as root with its log in a directory closed to nobody,
+// the server cannot follow the log's name once it is nobody: it says so
+// once, at start, and never that it cannot reopen the file, which was not
+// rotated. Stopped, it has written every report it had.
+TEST(Faults, ANameNobodyMayNotSeeIsNotFollowed) {
+  if (geteuid() != 0) GTEST_SKIP() << "needs root";
+  if (WindowsServer()) GTEST_SKIP() << "no switch to nobody on Windows";
+  TempDir dir;
+  const auto closed = dir.path() / "closed";
+  std::filesystem::create_directory(closed);
+  std::filesystem::permissions(closed, std::filesystem::perms::owner_all);
+  const int port = FreeUdpPort();
+  ServerProcess server({"-p", std::to_string(port), "-o", "closed/test.log"},
+                       dir.path());
+  ASSERT_TRUE(WaitForBanner(closed / "test.log"));
+  std::this_thread::sleep_for(std::chrono::milliseconds(1100));
+  UdpSocket().SendTo(port, "later\n");
+  EXPECT_TRUE(WaitUntil([&] {
+    return ReadFile(closed / "test.log").find("later\n") != std::string::npos;
+  }));
+  server.Signal(SIGTERM);
+  EXPECT_TRUE(server.WaitForStatus().has_value());
+  EXPECT_EQ(
+      "syslog-listen: the log file closed/test.log will not be followed if it "
+      "is renamed or deleted: the user the server runs as may not look into "
+      "its directory\n",
+      server.ErrorText());
 }
 
 }  // namespace

@@ -1,5 +1,7 @@
 #include "listener/fake_platform.h"
 
+#include <cstdlib>
+
 #include "listener/platform.h"
 
 namespace syslog_listen {
@@ -16,15 +18,19 @@ bool IsNullDevice(std::FILE*) { return false; }
 
 bool IsTerminal(std::FILE*) { return false; }
 
-std::FILE* OpenLogFile(const std::string& name) {
+std::FILE* OpenLogFile(const std::string& name, bool) {
   script.calls.push_back("open " + name);
   // Any open stream will do: the tests only look at what start-up returns.
   return script.openLog ? stdout : nullptr;
 }
 
-bool NamesOpenFile(const std::string&, std::FILE*) { return true; }
+bool IsRegularFile(std::FILE*) { return true; }
 
-bool DeletePending(std::FILE*) { return false; }
+NameState LookAtName(const std::string&, std::FILE*) {
+  return NameState::kOpenFile;
+}
+
+FileLinks LinksOf(std::FILE*) { return FileLinks::kNamed; }
 
 bool StartSockets() {
   script.calls.push_back("start");
@@ -41,12 +47,23 @@ bool BindAnyIPv4(SocketHandle, std::uint16_t port) {
   return script.bind;
 }
 
-int ReceiveBatch(SocketHandle, DatagramSlot*, int, int, bool, int,
-                 std::uint32_t*) {
-  return -1;
+struct DatagramReceiver::Batch {};
+
+DatagramReceiver::DatagramReceiver(SocketHandle, int, bool) {}
+
+DatagramReceiver::~DatagramReceiver() = default;
+
+int DatagramReceiver::Receive(int) { return -1; }
+
+DropScope ReadDropCount(SocketHandle, std::uint32_t*) {
+  return DropScope::kNone;
 }
 
-bool ReadMachineDrops(std::uint32_t*) { return false; }
+void WatchForStop() {}
+
+bool StopRequested() { return false; }
+
+void EndAfterStop() { std::abort(); }
 
 void WriteToConsole(std::span<const std::string>) {}
 

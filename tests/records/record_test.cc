@@ -78,7 +78,7 @@ TEST(ComposeRecord, BothOutputsByteForByte) {
   }
 }
 
-TEST(AppendCaretEscaped, ControlCharactersButTabAndLineEndsBecomeCarets) {
+TEST(AppendTerminalEscaped, ControlsAreShownNotObeyed) {
   struct {
     std::string text;
     std::string shown;
@@ -87,15 +87,24 @@ TEST(AppendCaretEscaped, ControlCharactersButTabAndLineEndsBecomeCarets) {
       {"\x1b[2J\x1b[H", "^[[2J^[[H"},
       {std::string("a\0b", 3), "a^@b"},
       {"\x01\x1a\x1f\x7f", "^A^Z^_^?"},
-      {"tab\tcr\rlf\n", "tab\tcr\rlf\n"},
-      // UTF-8 and other bytes of 128 and above pass unchanged.
-      {"gr\xc3\xbc\xc3\x9f \x9b\xff", "gr\xc3\xbc\xc3\x9f \x9b\xff"},
+      {"tab\tcrlf\r\nlf\n", "tab\tcrlf\r\nlf\n"},
+      // A carriage return not before a line feed would rewrite the line.
+      {"ok\rforged\r\r\n\r", "ok^Mforged^M\r\n^M"},
+      // The UTF-8 forms of C1 controls: CSI, and OSC ... ST.
+      {"\xc2\x9b"
+       "31m \xc2\x9d"
+       "0;t\xc2\x9c",
+       "\\u009B31m \\u009D0;t\\u009C"},
+      {"\xc2\x80\xc2\x9f\xc2", "\\u0080\\u009F\xc2"},
+      // Other UTF-8 text and single bytes of 128 and above pass unchanged.
+      {"gr\xc3\xbc\xc3\x9f \xc2\xa0\x9b\xff",
+       "gr\xc3\xbc\xc3\x9f \xc2\xa0\x9b\xff"},
       {"", ""},
       {"^[ stays", "^[ stays"},
   };
   for (const auto& c : cases) {
     std::string out = "x";
-    AppendCaretEscaped(out, c.text);
+    AppendTerminalEscaped(out, c.text);
     EXPECT_EQ("x" + c.shown, out) << c.text;
   }
 }

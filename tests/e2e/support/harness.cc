@@ -72,6 +72,12 @@ sockaddr_in Loopback(int port, bool anyAddress) {
     case Console::kClosed:
       close(1);
       break;
+    case Console::kNullWithErrorsStalled: {
+      const int null = open("/dev/null", O_WRONLY);
+      dup2(null, 1);
+      dup2(consoleFd, 2);
+      break;
+    }
     case Console::kPipeWithErrors:
       dup2(consoleFd, 2);
       [[fallthrough]];
@@ -308,6 +314,19 @@ ChildProcess::ChildProcess(const std::vector<std::string>& command,
     if (pipe2(ends, O_CLOEXEC) != 0) Fail("pipe");
     ours = ends[0];
     theirs = ends[1];
+  } else if (console == Console::kNullWithErrorsStalled) {
+    int ends[2];
+    if (pipe2(ends, O_CLOEXEC) != 0) Fail("pipe");
+    errorsFd_ = ends[0];
+    theirs = ends[1];
+    // Filled to the brim, then blocking again, as the server gets it.
+    fcntl(theirs, F_SETFL, O_NONBLOCK);
+    const std::string filler(4096, '#');
+    for (ssize_t n; (n = write(theirs, filler.data(), filler.size())) > 0;) {
+      errorsFilled_ += static_cast<std::size_t>(n);
+    }
+    fcntl(theirs, F_SETFL, 0);
+    fcntl(errorsFd_, F_SETFL, O_NONBLOCK);
   } else if (console == Console::kTerminal) {
     ours = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
     if (ours < 0 || grantpt(ours) != 0 || unlockpt(ours) != 0) Fail("pty");
@@ -334,6 +353,7 @@ ChildProcess::ChildProcess(const std::vector<std::string>& command,
 ChildProcess::~ChildProcess() {
   Kill();
   if (consoleFd_ >= 0) close(consoleFd_);
+  if (errorsFd_ >= 0) close(errorsFd_);
 }
 
 bool ChildProcess::Running() {
@@ -344,10 +364,15 @@ bool ChildProcess::Running() {
   return false;
 }
 
-std::optional<int> ChildProcess::WaitForExit() {
+std::optional<int> ChildProcess::WaitForStatus() {
   if (!WaitUntil([this] { return !Running(); })) return std::nullopt;
-  if (!WIFEXITED(*exitStatus_)) return std::nullopt;
-  return WEXITSTATUS(*exitStatus_);
+  return exitStatus_;
+}
+
+std::optional<int> ChildProcess::WaitForExit() {
+  const std::optional<int> status = WaitForStatus();
+  if (!status || !WIFEXITED(*status)) return std::nullopt;
+  return WEXITSTATUS(*status);
 }
 
 void ChildProcess::Kill() {
@@ -371,8 +396,28 @@ std::string ChildProcess::ConsoleText() {
   return consoleRead_;
 }
 
-std::string ChildProcess::ErrorText() const {
-  return ReadFile(dir_ / (stem_ + "stderr.out"));
+std::string ChildProcess::ErrorText() {
+  if (errorsFd_ < 0) return ReadFile(dir_ / (stem_ + "stderr.out"));
+  char chunk[65536];
+  for (ssize_t n; (n = read(errorsFd_, chunk, sizeof chunk)) > 0;) {
+    errorsRead_.append(chunk, static_cast<std::size_t>(n));
+  }
+  return errorsRead_.size() > errorsFilled_ ? errorsRead_.substr(errorsFilled_)
+                                            : "";
+}
+
+std::string ChildProcess::Reports() {
+  const std::string errors = ErrorText();
+  std::string own;
+  for (std::size_t at = 0; at < errors.size();) {
+    const std::size_t end = std::min(errors.find('\n', at), errors.size());
+    const std::string_view line(errors.data() + at, end + 1 - at);
+    if (line.find(" dropped on this machine ") == std::string_view::npos) {
+      own.append(line);
+    }
+    at = end + 1;
+  }
+  return own;
 }
 
 namespace {
@@ -400,32 +445,48 @@ int RunToEnd(const std::vector<std::string>& command,
   return child.WaitForExit().value_or(-1);
 }
 
-long ReceiveQueueBytes(int port) {
+namespace {
+
+// The fields of the line of /proc/net/udp for the socket bound to `port`:
+// sl local_address rem_address st tx_queue:rx_queue ... drops.
+std::vector<std::string> UdpSocketLine(int port) {
   std::ifstream table("/proc/net/udp");
   char local[32];
   std::snprintf(local, sizeof local, ":%04X", port);
   std::string line;
   std::getline(table, line);  // heading
   while (std::getline(table, line)) {
-    // sl local_address rem_address st tx_queue:rx_queue ...
-    std::istringstream fields(line);
-    std::string slot, localAddress, remote, state, queues;
-    fields >> slot >> localAddress >> remote >> state >> queues;
-    if (localAddress.size() < 5 ||
-        localAddress.compare(localAddress.size() - 5, 5, local) != 0) {
-      continue;
+    std::istringstream in(line);
+    std::vector<std::string> fields;
+    for (std::string field; in >> field;) fields.push_back(field);
+    const std::string& address = fields.size() > 1 ? fields[1] : line;
+    if (address.size() >= 5 &&
+        address.compare(address.size() - 5, 5, local) == 0) {
+      return fields;
     }
-    return std::stol(queues.substr(queues.find(':') + 1), nullptr, 16);
   }
-  return -1;
+  return {};
+}
+
+}  // namespace
+
+long ReceiveQueueBytes(int port) {
+  const std::vector<std::string> fields = UdpSocketLine(port);
+  if (fields.size() < 5) return -1;
+  return std::stol(fields[4].substr(fields[4].find(':') + 1), nullptr, 16);
+}
+
+long DroppedAt(int port) {
+  const std::vector<std::string> fields = UdpSocketLine(port);
+  return fields.size() < 13 ? -1 : std::stol(fields.back());
 }
 
 bool WaitingInReceive(pid_t pid) {
   std::ifstream in("/proc/" + std::to_string(pid) + "/syscall");
   long number = -1;
   return static_cast<bool>(in >> number) &&
-         (number == SYS_recvmmsg || number == SYS_recvfrom ||
-          number == SYS_recvmsg);
+         (number == SYS_poll || number == SYS_ppoll || number == SYS_recvmmsg ||
+          number == SYS_recvfrom || number == SYS_recvmsg);
 }
 
 long ResidentKiB(pid_t pid) {

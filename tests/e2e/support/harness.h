@@ -102,15 +102,17 @@ int FreeUdpPort();
 
 // Where the server's standard output goes: a file (dir/console.out), a
 // closed descriptor, a pipe whose reader has gone, a pipe we read (and
-// which standard error shares, as with 2>&1), or a pseudo-terminal in raw
-// mode that we read.
+// which standard error shares, as with 2>&1), a pseudo-terminal in raw
+// mode that we read, or the null device, with standard error a pipe that
+// is full until we read it (ErrorText).
 enum class Console {
   kFile,
   kClosed,
   kPipeWithoutReader,
   kPipe,
   kPipeWithErrors,
-  kTerminal
+  kTerminal,
+  kNullWithErrorsStalled
 };
 
 // A program run as a child process in `dir`, its standard error captured in
@@ -128,6 +130,8 @@ class ChildProcess {
 
   // The exit code once the process has ended by itself, within the limit.
   std::optional<int> WaitForExit();
+  // The status waitpid gives once the process has ended, within the limit.
+  std::optional<int> WaitForStatus();
   // True while the process has not ended.
   bool Running();
   void Kill();
@@ -135,7 +139,10 @@ class ChildProcess {
   pid_t pid() const { return pid_; }
   // Everything written to standard output so far.
   std::string ConsoleText();
-  std::string ErrorText() const;
+  std::string ErrorText();
+  // ErrorText without the Windows build's drop reports: they count the
+  // whole machine's drops, other tests' among them.
+  std::string Reports();
 
  private:
   pid_t pid_ = -1;
@@ -144,6 +151,9 @@ class ChildProcess {
   std::optional<int> exitStatus_;
   int consoleFd_ = -1;  // our end of a pipe or terminal
   std::string consoleRead_;
+  int errorsFd_ = -1;             // our end of a stalled standard error
+  std::size_t errorsFilled_ = 0;  // bytes we stalled it with
+  std::string errorsRead_;
 };
 
 // The server under test, started with `args`.
@@ -167,7 +177,11 @@ int RunToEnd(const std::vector<std::string>& command,
 // /proc/net/udp shows them; -1 when no such socket is found.
 long ReceiveQueueBytes(int port);
 
-// True when the process is blocked in a receive system call.
+// Datagrams the system dropped for the UDP socket bound to `port` because
+// its queue was full; -1 when no such socket is found.
+long DroppedAt(int port);
+
+// True when the process is blocked in a receive, or in a wait for one.
 bool WaitingInReceive(pid_t pid);
 
 // The process's resident size in KiB (VmRSS), or -1.
