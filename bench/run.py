@@ -3,9 +3,14 @@
 where installed) in one run, and prints the figures and their ratios.
 
     bench/run.py [--build DIR] [--count N] [--size B] [--repeat K] [--quick]
+                 [--rate R] [--before SERVER]
 
 Full-speed figures are medians of K runs, the receivers taking turns so that
 a slow moment of the machine does not fall on one of them alone.
+
+With --before, the server an earlier build made runs beside this one (and
+syslog-ng does not), to compare two builds in one run; --rate paces the
+sender, for figures that do not depend on how fast one sender is.
 
 Builds nothing itself: bench/run.sh builds first. Every receiver runs on a
 free port on 127.0.0.1 with standard output to /dev/null; loadgen sends
@@ -131,7 +136,7 @@ def full_speed(tools, name, command, args):
         r = Receiver(name, command, workdir, port)
         try:
             cpu0 = r.cpu()
-            sent = send(tools, port, args.count, args.size)
+            sent = send(tools, port, args.count, args.size, rate=args.rate)
             r.settle()
             cpu = r.cpu() - cpu0
             got = count(tools, args.count, r.log)
@@ -194,6 +199,9 @@ def main():
     parser.add_argument("--repeat", type=int, default=5)
     parser.add_argument("--quick", action="store_true",
                         help="full-speed runs only, no paced search")
+    parser.add_argument("--rate", type=float, default=0,
+                        help="datagrams a second for the main runs (0: full speed)")
+    parser.add_argument("--before", help="an earlier build's server to run beside")
     args = parser.parse_args()
     tools = os.path.join(args.build, "bench")
     server = os.path.abspath(os.path.join(args.build, "syslog-listen"))
@@ -203,7 +211,13 @@ def main():
         ("syslog-listen", lambda p, log, d: [server, "-p", str(p), "-o", log]),
         ("syslog-listen -t", lambda p, log, d: [server, "-p", str(p), "-o", log, "-t"]),
     ]
-    if shutil.which("syslog-ng"):
+    if args.before:
+        before = os.path.abspath(args.before)
+        receivers += [
+            ("before", lambda p, log, d: [before, "-p", str(p), "-o", log]),
+            ("before -t", lambda p, log, d: [before, "-p", str(p), "-o", log, "-t"]),
+        ]
+    elif shutil.which("syslog-ng"):
         receivers.append(("syslog-ng", syslog_ng_command))
     else:
         print("syslog-ng is not installed; measuring without it", file=sys.stderr)
