@@ -165,7 +165,7 @@ void Console::Report(std::string line) {
   if (threaded_) {
     backlog_.Report(std::move(line));
   } else {
-    std::fwrite(line.data(), 1, line.size(), stderr);
+    WriteReport(line);
   }
 }
 
@@ -186,9 +186,7 @@ void Console::Run() {
       turn.reports.push_back(
           Fill(kConsoleSkipped, std::to_string(turn.skipped)));
     }
-    for (const std::string& report : turn.reports) {
-      std::fwrite(report.data(), 1, report.size(), stderr);
-    }
+    for (const std::string& report : turn.reports) WriteReport(report);
     WriteToConsole(turn.blocks);
     // After a lag, up to the whole capacity sits freed in the heap.
     if (backlog_.Release(turn)) ReturnFreeMemory();

@@ -47,7 +47,7 @@ std::string LogFile::Write(std::string_view bytes) {
   }
   // The result is not looked at: a full disk must not stop the server,
   // which goes on appending once there is room.
-  if (file_ != nullptr) std::fwrite(bytes.data(), 1, bytes.size(), file_);
+  if (file_ != nullptr) WriteToFile(file_, bytes);
   return report;
 }
 

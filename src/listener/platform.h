@@ -7,10 +7,12 @@
 #include <cstdint>
 #include <cstdio>
 #include <ctime>
+#include <functional>
 #include <memory>
 #include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace syslog_listen {
 
@@ -27,6 +29,24 @@ inline constexpr int kReceiveQueueBytes = 8 * 1024 * 1024;
 // ending the process.
 void PrepareProcess();
 
+// The program's arguments, the first its name, as UTF-8 (Windows: from the
+// UTF-16 command line, so that any file name arrives whole).
+std::vector<std::string> ProgramArguments(int argc, char** argv);
+
+// When the system's service manager started the process (Windows), runs
+// `serve` as the service and returns true once it has ended; false at once
+// otherwise. A service has no console: records go to the file only, and
+// reports to the system's log (WriteReport).
+bool RunAsService(const std::function<void()>& serve);
+// Start-up is done: a service reports that it runs.
+void ReportRunning();
+// Ends the process with `code` after a failure that `message` (already
+// printed) describes, or a normal end; a service reports it.
+[[noreturn]] void EndProcess(int code, std::string_view message);
+// A line of the server's own for the user: to standard error, or from a
+// service, to the system's log.
+void WriteReport(std::string_view line);
+
 // True when `stream` writes to the null device, where writing is wasted.
 bool IsNullDevice(std::FILE* stream);
 
@@ -41,6 +61,10 @@ bool IsTerminal(std::FILE* stream);
 // there: it must not block (a FIFO without reader), become the controlling
 // terminal, or be anything but a regular file (a disk file on Windows).
 std::FILE* OpenLogFile(const std::string& name, bool regularFileOnly = false);
+
+// Appends `bytes` to the log file as the platform's text mode writes them
+// (Windows: a CR before every LF), in one write where the system allows.
+void WriteToFile(std::FILE* file, std::string_view bytes);
 
 // True when `file` is a regular file (a disk file on Windows): a FIFO or a
 // device is not rotated.
@@ -144,9 +168,9 @@ void LowerThreadPriority();
 
 // Sleeps for `length`, a millisecond or less: long enough for work to
 // gather (datagrams at a high rate, records for the console), short enough
-// not to be noticed. Does nothing where the system cannot sleep that
+// not to be noticed. False, at once, where the system cannot sleep that
 // briefly.
-void Nap(std::chrono::microseconds length);
+bool Nap(std::chrono::microseconds length);
 
 // When running as root, switches to an unprivileged user and group, with no
 // supplementary groups, so that no fault in the receive path runs as root.

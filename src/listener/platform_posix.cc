@@ -41,6 +41,20 @@ void PrepareProcess() {
   tzset();
 }
 
+std::vector<std::string> ProgramArguments(int argc, char** argv) {
+  return std::vector<std::string>(argv, argv + argc);
+}
+
+bool RunAsService(const std::function<void()>&) { return false; }
+
+void ReportRunning() {}
+
+void EndProcess(int code, std::string_view) { std::exit(code); }
+
+void WriteReport(std::string_view line) {
+  std::fwrite(line.data(), 1, line.size(), stderr);
+}
+
 bool IsNullDevice(std::FILE* stream) {
   struct stat target;
   struct stat nullDevice;
@@ -68,6 +82,10 @@ std::FILE* OpenLogFile(const std::string& name, bool regularFileOnly) {
   std::FILE* file = fdopen(fd, "a");
   if (file == nullptr) close(fd);
   return file;
+}
+
+void WriteToFile(std::FILE* file, std::string_view bytes) {
+  std::fwrite(bytes.data(), 1, bytes.size(), file);
 }
 
 bool IsRegularFile(std::FILE* file) {
@@ -325,10 +343,11 @@ void LowerThreadPriority() {
   if (errno == 0) setpriority(PRIO_PROCESS, self, std::min(nice + 10, 19));
 }
 
-void Nap(std::chrono::microseconds length) {
+bool Nap(std::chrono::microseconds length) {
   const auto ns = std::chrono::nanoseconds(length).count();
   const timespec nap{static_cast<time_t>(ns / 1000000000), ns % 1000000000};
   nanosleep(&nap, nullptr);
+  return true;
 }
 
 bool ToLocalTime(std::time_t time, std::tm* local) {

@@ -1,5 +1,8 @@
-// Windows side of the platform seam: Winsock 1.1 and the C runtime's text
-// mode, which writes every line feed as CR LF on the console and in the file.
+// Windows side of the platform seam: Winsock, UTF-16 names, the console's
+// code page, console events, and the service that the same executable is
+// when the Service Control Manager starts it. Both outputs get the bytes the
+// C runtime's text mode would write (a CR before every LF), each block in
+// one write.
 // winsock2.h must precede windows.h.
 // clang-format off
 #include <winsock2.h>
@@ -7,35 +10,263 @@
 #include <io.h>
 #include <fcntl.h>
 #include <iphlpapi.h>
+#include <mswsock.h>
+#include <tlhelp32.h>
 #include <ws2tcpip.h>
 // clang-format on
 
+#include <algorithm>
 #include <atomic>
 #include <cstdio>
+#include <cstdlib>
+#include <functional>
 #include <memory>
+#include <string_view>
+#include <vector>
 
 #include "listener/platform.h"
+
+// The C runtime's own split of the UTF-16 command line, as for argv.
+extern "C" int __wgetmainargs(int* argc, wchar_t*** argv, wchar_t*** env,
+                              int expandWildcards, int* startInfo);
 
 namespace syslog_listen {
 
 namespace {
 
-// A click in a console window with quick-edit on starts a selection that
-// blocks every console write, and so the log file behind it, until the user
-// presses a key. The server is not interactive: turn it off.
-void DisableQuickEdit() {
-  HANDLE input = GetStdHandle(STD_INPUT_HANDLE);
-  DWORD mode = 0;
-  if (input == INVALID_HANDLE_VALUE || !GetConsoleMode(input, &mode)) return;
-  SetConsoleMode(input,
-                 (mode | ENABLE_EXTENDED_FLAGS) & ~ENABLE_QUICK_EDIT_MODE);
+// The service's name, and the source of its lines in the event log.
+constexpr wchar_t kServiceName[] = L"syslog-listen";
+
+std::wstring Wide(std::string_view utf8) {
+  if (utf8.empty()) return {};
+  const int size = static_cast<int>(utf8.size());
+  const int length =
+      MultiByteToWideChar(CP_UTF8, 0, utf8.data(), size, nullptr, 0);
+  std::wstring wide(static_cast<std::size_t>(length), L'\0');
+  MultiByteToWideChar(CP_UTF8, 0, utf8.data(), size, wide.data(), length);
+  return wide;
 }
+
+std::string Utf8(std::wstring_view wide) {
+  if (wide.empty()) return {};
+  const int size = static_cast<int>(wide.size());
+  const int length = WideCharToMultiByte(CP_UTF8, 0, wide.data(), size, nullptr,
+                                         0, nullptr, nullptr);
+  std::string utf8(static_cast<std::size_t>(length), '\0');
+  WideCharToMultiByte(CP_UTF8, 0, wide.data(), size, utf8.data(), length,
+                      nullptr, nullptr);
+  return utf8;
+}
+
+// A file name as CreateFileW takes it whole. Windows refuses names of 260
+// characters or more unless they carry the \\?\ prefix (or long paths are
+// enabled for the whole system, which the manifest declares this program
+// ready for), and the prefix takes only a full path.
+std::wstring WidePath(const std::string& name) {
+  std::wstring path = Wide(name);
+  constexpr std::size_t kShortLimit = MAX_PATH - 12;  // room for 8.3 names
+  if (path.size() < kShortLimit || path.starts_with(L"\\\\?\\") ||
+      path.starts_with(L"\\\\.\\")) {
+    return path;
+  }
+  std::wstring full(GetFullPathNameW(path.c_str(), 0, nullptr, nullptr), L'\0');
+  full.resize(GetFullPathNameW(path.c_str(), static_cast<DWORD>(full.size()),
+                               full.data(), nullptr));
+  if (full.empty()) return path;
+  if (full.starts_with(L"\\\\")) return L"\\\\?\\UNC\\" + full.substr(2);
+  return L"\\\\?\\" + full;
+}
+
+HANDLE HandleOf(std::FILE* file) {
+  return reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(file)));
+}
+
+// Appends `bytes` as the C runtime's text mode would write them: a CR before
+// every LF, also before one that follows a CR.
+void AppendAsText(std::string& out, std::string_view bytes) {
+  for (std::size_t at = 0; at < bytes.size();) {
+    const std::size_t lf = std::min(bytes.find('\n', at), bytes.size());
+    out.append(bytes.substr(at, lf - at));
+    if (lf < bytes.size()) out.append("\r\n");
+    at = lf + 1;
+  }
+}
+
+// All of `bytes` in one write where the handle takes them, where text mode
+// makes one for every few hundred bytes. The results of writes are not
+// looked at beyond that: a console or disk that is gone or full must not
+// stop the server.
+void WriteAll(HANDLE handle, std::string_view bytes) {
+  while (!bytes.empty()) {
+    DWORD written = 0;
+    const auto size =
+        static_cast<DWORD>(std::min<std::size_t>(bytes.size(), 1u << 30));
+    if (!WriteFile(handle, bytes.data(), size, &written, nullptr) ||
+        written == 0) {
+      return;
+    }
+    bytes.remove_prefix(written);
+  }
+}
+
+// The console as the user had it, put back when the process ends.
+struct ConsoleState {
+  bool codePageSet = false;
+  UINT codePage = 0;
+  HANDLE input = nullptr;
+  bool inputModeSet = false;
+  DWORD inputMode = 0;
+};
+ConsoleState console;
+
+void RestoreConsole() {
+  if (console.codePageSet) SetConsoleOutputCP(console.codePage);
+  if (console.inputModeSet) SetConsoleMode(console.input, console.inputMode);
+}
+
+bool IsConsole(DWORD which) {
+  DWORD mode = 0;
+  return GetConsoleMode(GetStdHandle(which), &mode) != 0;
+}
+
+// Received text is mostly UTF-8: the console shows it as such while the
+// server runs, instead of as two or three wrong characters of its OEM code
+// page. And a click in a console window with quick-edit on starts a
+// selection that blocks every console write, and so the log file behind
+// it, until the user presses a key: the server is not interactive, so it
+// is turned off. Both are the console's, shared with the command prompt,
+// and put back at the end.
+void PrepareConsole() {
+  if (IsConsole(STD_OUTPUT_HANDLE) || IsConsole(STD_ERROR_HANDLE)) {
+    console.codePage = GetConsoleOutputCP();
+    console.codePageSet = SetConsoleOutputCP(CP_UTF8) != 0;
+  }
+  console.input = GetStdHandle(STD_INPUT_HANDLE);
+  if (GetConsoleMode(console.input, &console.inputMode)) {
+    console.inputModeSet = SetConsoleMode(
+        console.input,
+        (console.inputMode | ENABLE_EXTENDED_FLAGS) & ~ENABLE_QUICK_EDIT_MODE);
+  }
+  std::atexit(RestoreConsole);
+}
+
+// Standard streams that had no handle and got the null device from us.
+bool nullStream[3] = {};
 
 // A standard stream without a handle gets the null device, so that writes
 // to it go nowhere instead of to a file opened later.
 void OpenOnNullDevice(FILE* stream, int fd, const char* mode) {
   const intptr_t handle = _get_osfhandle(fd);
-  if (handle == -1 || handle == -2) std::freopen("NUL", mode, stream);
+  if (handle == -1 || handle == -2) {
+    nullStream[fd] = std::freopen("NUL", mode, stream) != nullptr;
+  }
+}
+
+// Set, and never reset, by a request to stop; a waiting receive wakes for
+// it.
+HANDLE stopEvent = nullptr;
+// Set once the server has kept what it held, so that the process may end.
+HANDLE stoppedEvent = nullptr;
+std::atomic<bool> stopRequested{false};
+// How long a console event holds the process open at most: the system ends
+// it after 5 s anyway when the window is closed.
+constexpr DWORD kStopHoldMs = 4000;
+
+// True once a request to stop had been made before.
+bool RequestStop() {
+  if (stopRequested.exchange(true)) return true;
+  if (stopEvent != nullptr) SetEvent(stopEvent);
+  return false;
+}
+
+// The service, when the Service Control Manager started the process.
+struct Service {
+  bool running = false;  // ServiceMain has been called
+  SERVICE_STATUS_HANDLE handle = nullptr;
+  HANDLE eventLog = nullptr;
+  std::function<void()> serve;
+};
+Service service;
+
+void ReportServiceStatus(DWORD state, int exitCode = 0) {
+  SERVICE_STATUS status{};
+  status.dwServiceType = SERVICE_WIN32_OWN_PROCESS;
+  status.dwCurrentState = state;
+  status.dwControlsAccepted =
+      state == SERVICE_RUNNING ? SERVICE_ACCEPT_STOP | SERVICE_ACCEPT_SHUTDOWN
+                               : 0;
+  if (exitCode != 0) {
+    status.dwWin32ExitCode = ERROR_SERVICE_SPECIFIC_ERROR;
+    status.dwServiceSpecificExitCode = static_cast<DWORD>(exitCode);
+  }
+  // The stop drains the socket for at most 2 s, the console 1 s more.
+  if (state == SERVICE_START_PENDING || state == SERVICE_STOP_PENDING) {
+    status.dwWaitHint = 5000;
+  }
+  SetServiceStatus(service.handle, &status);
+}
+
+// A line to the Application event log; its text is the event's only
+// string, which the executable's message table shows as it is.
+void LogEvent(WORD type, std::string_view line) {
+  if (service.eventLog == nullptr) {
+    service.eventLog = RegisterEventSourceW(nullptr, kServiceName);
+  }
+  while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) {
+    line.remove_suffix(1);
+  }
+  const std::wstring text = Wide(line);
+  const wchar_t* strings[] = {text.c_str()};
+  ReportEventW(service.eventLog, type, 0, /*event id, message "%1"*/ 1, nullptr,
+               1, 0, strings, nullptr);
+}
+
+DWORD WINAPI OnServiceControl(DWORD control, DWORD, void*, void*) {
+  switch (control) {
+    case SERVICE_CONTROL_STOP:
+    case SERVICE_CONTROL_SHUTDOWN:
+      ReportServiceStatus(SERVICE_STOP_PENDING);
+      RequestStop();
+      return NO_ERROR;
+    case SERVICE_CONTROL_INTERROGATE:
+      return NO_ERROR;
+    default:
+      return ERROR_CALL_NOT_IMPLEMENTED;
+  }
+}
+
+void WINAPI ServiceMain(DWORD, wchar_t**) {
+  service.handle =
+      RegisterServiceCtrlHandlerExW(kServiceName, OnServiceControl, nullptr);
+  if (service.handle == nullptr) return;
+  service.running = true;
+  ReportServiceStatus(SERVICE_START_PENDING);
+  service.serve();  // ends the process
+}
+
+// True when the Service Control Manager (services.exe) started the process.
+// Asked of the process list rather than by trying the dispatcher, which
+// under wine takes 10 s to fail in a console.
+bool ParentIsServiceManager() {
+  const HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+  if (snapshot == INVALID_HANDLE_VALUE) return false;
+  PROCESSENTRY32W entry{};
+  entry.dwSize = sizeof entry;
+  DWORD parent = 0;
+  const DWORD self = GetCurrentProcessId();
+  for (BOOL more = Process32FirstW(snapshot, &entry); more && parent == 0;
+       more = Process32NextW(snapshot, &entry)) {
+    if (entry.th32ProcessID == self) parent = entry.th32ParentProcessID;
+  }
+  bool found = false;
+  entry.dwSize = sizeof entry;
+  for (BOOL more = Process32FirstW(snapshot, &entry); more && !found;
+       more = Process32NextW(snapshot, &entry)) {
+    found = parent != 0 && entry.th32ProcessID == parent &&
+            _wcsicmp(entry.szExeFile, L"services.exe") == 0;
+  }
+  CloseHandle(snapshot);
+  return found;
 }
 
 }  // namespace
@@ -44,18 +275,61 @@ void PrepareProcess() {
   OpenOnNullDevice(stdin, 0, "r");
   OpenOnNullDevice(stdout, 1, "w");
   OpenOnNullDevice(stderr, 2, "w");
-  DisableQuickEdit();
+  PrepareConsole();
 }
 
-// NUL cannot be told from a serial port or a printer by its file type,
-// and those must be written: always write.
-bool IsNullDevice(std::FILE*) { return false; }
+std::vector<std::string> ProgramArguments(int, char**) {
+  int count = 0;
+  wchar_t** wide = nullptr;
+  wchar_t** environment = nullptr;
+  int startInfo = 0;
+  std::vector<std::string> arguments;
+  if (__wgetmainargs(&count, &wide, &environment, 0, &startInfo) != 0) {
+    return arguments;
+  }
+  for (int i = 0; i < count; ++i) arguments.push_back(Utf8(wide[i]));
+  return arguments;
+}
+
+bool RunAsService(const std::function<void()>& serve) {
+  if (!ParentIsServiceManager()) return false;
+  service.serve = serve;
+  wchar_t name[] = L"syslog-listen";
+  const SERVICE_TABLE_ENTRYW table[] = {{name, ServiceMain},
+                                        {nullptr, nullptr}};
+  return StartServiceCtrlDispatcherW(table) != 0 || service.running;
+}
+
+void ReportRunning() {
+  if (service.running) ReportServiceStatus(SERVICE_RUNNING);
+}
+
+void EndProcess(int code, std::string_view message) {
+  if (service.running) {
+    if (!message.empty()) LogEvent(EVENTLOG_ERROR_TYPE, message);
+    ReportServiceStatus(SERVICE_STOPPED, code);
+  }
+  std::exit(code);
+}
+
+void WriteReport(std::string_view line) {
+  if (service.running) {
+    LogEvent(EVENTLOG_WARNING_TYPE, line);
+  } else {
+    std::fwrite(line.data(), 1, line.size(), stderr);
+  }
+}
+
+// A NUL we opened is known; one inherited cannot be told from a serial
+// port or a printer by its file type, and those must be written.
+bool IsNullDevice(std::FILE* stream) {
+  const int fd = _fileno(stream);
+  return fd >= 0 && fd <= 2 && nullStream[fd];
+}
 
 bool IsTerminal(std::FILE* stream) {
   DWORD mode = 0;
-  return GetConsoleMode(
-             reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(stream))),
-             &mode) != 0;
+  return GetConsoleMode(HandleOf(stream), &mode) != 0;
 }
 
 std::FILE* OpenLogFile(const std::string& name, bool regularFileOnly) {
@@ -65,7 +339,7 @@ std::FILE* OpenLogFile(const std::string& name, bool regularFileOnly) {
   // seek and the write turns into a hole. Shared with other readers and
   // writers, and with rotation by renaming or deleting.
   const HANDLE handle =
-      CreateFileA(name.c_str(), FILE_APPEND_DATA,
+      CreateFileW(WidePath(name).c_str(), FILE_APPEND_DATA,
                   FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                   nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (handle == INVALID_HANDLE_VALUE) return nullptr;
@@ -74,23 +348,26 @@ std::FILE* OpenLogFile(const std::string& name, bool regularFileOnly) {
     CloseHandle(handle);
     return nullptr;
   }
-  const int fd =
-      _open_osfhandle(reinterpret_cast<intptr_t>(handle), _O_APPEND | _O_TEXT);
+  // Written through its handle (WriteToFile): the stream only holds it.
+  const int fd = _open_osfhandle(reinterpret_cast<intptr_t>(handle),
+                                 _O_APPEND | _O_BINARY);
   if (fd < 0) {
     CloseHandle(handle);
     return nullptr;
   }
-  // Text mode: every line feed is written as CR LF.
-  std::FILE* file = _fdopen(fd, "a");
+  std::FILE* file = _fdopen(fd, "ab");
   if (file == nullptr) _close(fd);
   return file;
 }
 
-namespace {
-
-HANDLE HandleOf(std::FILE* file) {
-  return reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(file)));
+void WriteToFile(std::FILE* file, std::string_view bytes) {
+  static std::string text;  // only the receive path writes the file
+  text.clear();
+  AppendAsText(text, bytes);
+  WriteAll(HandleOf(file), text);
 }
+
+namespace {
 
 // The volume and the file's index on it identify a file whatever its name.
 bool SameFile(const BY_HANDLE_FILE_INFORMATION& a,
@@ -121,13 +398,14 @@ NameState LookAtName(const std::string& name, std::FILE* file) {
   if (!GetFileInformationByHandle(HandleOf(file), &open)) {
     return NameState::kMoved;
   }
-  // No access asked for: only the file's identity is read. A name whose
-  // file is pending deletion cannot be opened, and counts as gone.
-  const HANDLE named = CreateFileA(
-      name.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-      nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  // No access asked for: only the file's identity is read.
+  const HANDLE named =
+      CreateFileW(WidePath(name).c_str(), 0,
+                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                  nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (named == INVALID_HANDLE_VALUE) {
-    // Pending deletion also reads as access denied; that file is gone.
+    // A file pending deletion cannot be opened either: when it is the open
+    // one, the name is as good as gone.
     return GetLastError() == ERROR_ACCESS_DENIED &&
                    LinksOf(file) == FileLinks::kNamed
                ? NameState::kNoAccess
@@ -151,6 +429,12 @@ SocketHandle OpenUdpSocket() {
   const int size = kReceiveQueueBytes;
   setsockopt(s, SOL_SOCKET, SO_RCVBUF, reinterpret_cast<const char*>(&size),
              sizeof size);
+  // Otherwise an ICMP "port unreachable" for anything this socket might
+  // have sent comes back as a failed receive.
+  BOOL reportResets = FALSE;
+  DWORD returned = 0;
+  WSAIoctl(s, SIO_UDP_CONNRESET, &reportResets, sizeof reportResets, nullptr, 0,
+           &returned, nullptr, nullptr);
   return static_cast<SocketHandle>(s);
 }
 
@@ -168,28 +452,38 @@ bool BindAnyIPv4(SocketHandle socketHandle, std::uint16_t port) {
   return bind(s, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
 }
 
-namespace {
-
-// Set, and never reset, by a request to stop; a waiting receive wakes for
-// it.
-HANDLE stopEvent = nullptr;
-// Set once the server has kept what it held, so that the process may end.
-HANDLE stoppedEvent = nullptr;
-std::atomic<bool> stopRequested{false};
-// How long a stop request holds the process open at most: the system ends
-// it after 5 s anyway when the window is closed.
-constexpr DWORD kStopHoldMs = 4000;
-
-}  // namespace
+// While datagrams come alone, one receive in this many asks whether another
+// is queued.
+constexpr unsigned kAskEvery = 4;
 
 struct DatagramReceiver::Batch {
   SOCKET socket;
   int capacity;
   bool withSenders;
-  // Signalled while datagrams are queued: with the stop event, the one wait
-  // of an idle receiver.
-  WSAEVENT readable;
+  // Signalled when a datagram arrives after a receive; auto-reset, so that
+  // the wait that wakes for it also resets it.
+  HANDLE readable;
+  // Nothing was queued at the last look: the next receive may wait at once.
+  bool empty = false;
+  // Receives in a row that found a datagram alone.
+  unsigned alone = 0;
   std::unique_ptr<char[]> buffers;
+
+  // True when a datagram may be queued; false on time-out or a stop.
+  bool Wait(int waitMs) const {
+    const HANDLE events[] = {readable, stopEvent};
+    return WaitForMultipleObjects(
+               stopEvent != nullptr ? 2 : 1, events, FALSE,
+               waitMs < 0 ? INFINITE : static_cast<DWORD>(waitMs)) ==
+           WAIT_OBJECT_0;
+  }
+
+  // Whether more datagrams are queued, asked without receiving: a receive
+  // that finds none costs a round trip for nothing.
+  bool MoreQueued() const {
+    u_long queued = 0;
+    return ioctlsocket(socket, FIONREAD, &queued) != 0 || queued > 0;
+  }
 };
 
 DatagramReceiver::DatagramReceiver(SocketHandle socket, int capacity,
@@ -203,49 +497,61 @@ DatagramReceiver::DatagramReceiver(SocketHandle socket, int capacity,
       static_cast<std::size_t>(capacity) * kBatch);
   // Also makes the socket non-blocking: receives drain the queue, and only
   // an empty queue waits.
-  b.readable = WSACreateEvent();
+  b.readable = CreateEventW(nullptr, FALSE, FALSE, nullptr);
   WSAEventSelect(b.socket, b.readable, FD_READ);
 }
 
-DatagramReceiver::~DatagramReceiver() { WSACloseEvent(batch_->readable); }
+DatagramReceiver::~DatagramReceiver() { CloseHandle(batch_->readable); }
 
 int DatagramReceiver::Receive(int waitMs) {
   Batch& b = *batch_;
+  if (b.empty) {
+    // Any datagram that came since the last receive has signalled the event
+    // (or shows as queued now): wait for that, not for a failed receive.
+    if (waitMs == 0 ? !b.MoreQueued() : !b.Wait(waitMs)) return 0;
+    b.empty = false;
+  }
   int received = 0;
-  while (received < kBatch) {
+  // Each pass takes a datagram or gives up on one; bounded all the same.
+  for (int pass = 0; pass < 2 * kBatch && received < kBatch; ++pass) {
     char* data = b.buffers.get() + static_cast<std::size_t>(b.capacity) *
                                        static_cast<std::size_t>(received);
     sockaddr_in sender{};
     int senderLength = sizeof sender;
-    int size = recvfrom(b.socket, data, b.capacity, 0,
-                        reinterpret_cast<sockaddr*>(&sender), &senderLength);
+    int size =
+        recvfrom(b.socket, data, b.capacity, 0,
+                 b.withSenders ? reinterpret_cast<sockaddr*>(&sender) : nullptr,
+                 b.withSenders ? &senderLength : nullptr);
     if (size == SOCKET_ERROR) {
       const int error = WSAGetLastError();
-      if (error == WSAEMSGSIZE) {
-        // A longer datagram comes as an error, with the buffer filled by
-        // its first `capacity` bytes: keep those, as POSIX does.
-        size = b.capacity;
-      } else if (error != WSAEWOULDBLOCK) {
-        return received > 0 ? received : -1;
-      } else {
-        if (received > 0 || waitMs == 0) break;
-        // The queue is empty: wait for a datagram or a stop. A failed
-        // receive re-arms the event, so one that arrives from now on
-        // signals it.
-        const HANDLE events[] = {b.readable, stopEvent};
-        const DWORD woken = WaitForMultipleObjects(
-            stopEvent != nullptr ? 2 : 1, events, FALSE,
-            waitMs < 0 ? INFINITE : static_cast<DWORD>(waitMs));
-        if (woken != WAIT_OBJECT_0) return 0;
-        WSAResetEvent(b.readable);
-        waitMs = 0;
-        continue;
+      if (error == WSAEWOULDBLOCK) {
+        b.empty = true;
+        break;
       }
+      // That datagram's own trouble (an ICMP error that came back for it):
+      // skip it, without the back-off meant for a failing socket.
+      if (error == WSAECONNRESET || error == WSAENETRESET) continue;
+      // A longer datagram comes as an error, with the buffer filled by its
+      // first `capacity` bytes: keep those, as POSIX does.
+      if (error != WSAEMSGSIZE) return received > 0 ? received : -1;
+      size = b.capacity;
     }
     datagrams_[received].bytes =
         std::string_view(data, static_cast<std::size_t>(size));
     datagrams_[received].senderNetOrder = sender.sin_addr.s_addr;
-    ++received;
+    // Datagrams that come one at a time are common at low rates. While they
+    // do, the next receive waits on the event at once: one that came
+    // meanwhile has signalled it, as the receive left it queued. Every few
+    // it asks whether another is queued, to notice a burst; in a burst it
+    // receives until the queue is empty, as one receive for nothing per
+    // batch costs less than a question per datagram.
+    if (++received == 1 &&
+        ((b.alone > 0 && b.alone % kAskEvery != 0) || !b.MoreQueued())) {
+      ++b.alone;
+      b.empty = true;
+      break;
+    }
+    b.alone = 0;
   }
   return received;
 }
@@ -261,9 +567,11 @@ namespace {
 
 // Runs on a thread of its own for each console event.
 BOOL WINAPI OnConsoleEvent(DWORD) {
-  // Asked twice: the default handler, next, ends the process at once.
-  if (stopRequested.exchange(true)) return FALSE;
-  SetEvent(stopEvent);
+  if (RequestStop()) {
+    // Asked twice: the default handler, next, ends the process at once.
+    RestoreConsole();
+    return FALSE;
+  }
   // Returning lets the default handler end the process: first let the
   // server keep what it holds.
   WaitForSingleObject(stoppedEvent, kStopHoldMs);
@@ -273,9 +581,9 @@ BOOL WINAPI OnConsoleEvent(DWORD) {
 }  // namespace
 
 void WatchForStop() {
-  stopEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-  stoppedEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-  if (stopEvent != nullptr && stoppedEvent != nullptr) {
+  stopEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  stoppedEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  if (stopEvent != nullptr && stoppedEvent != nullptr && !service.running) {
     SetConsoleCtrlHandler(OnConsoleEvent, TRUE);
   }
 }
@@ -283,6 +591,11 @@ void WatchForStop() {
 bool StopRequested() { return stopRequested.load(std::memory_order_relaxed); }
 
 void EndAfterStop() {
+  RestoreConsole();
+  if (service.running) {
+    ReportServiceStatus(SERVICE_STOPPED);
+    ExitProcess(0);
+  }
   // The console event's handler returns, and the default handler ends the
   // process with the status it always gives.
   SetEvent(stoppedEvent);
@@ -290,10 +603,10 @@ void EndAfterStop() {
 }
 
 void WriteToConsole(std::span<const std::string> pieces) {
-  // The C runtime's text mode turns each LF into CR LF as it writes.
-  for (const std::string& piece : pieces) {
-    std::fwrite(piece.data(), 1, piece.size(), stdout);
-  }
+  static std::string text;  // only the console's writer writes the console
+  text.clear();
+  for (const std::string& piece : pieces) AppendAsText(text, piece);
+  WriteAll(HandleOf(stdout), text);
 }
 
 // The heap decommits large free blocks by itself.
@@ -303,8 +616,16 @@ void LowerThreadPriority() {
   SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_BELOW_NORMAL);
 }
 
-// Sleep() rounds up to the timer's tick, often 15.6 ms: far too long.
-void Nap(std::chrono::microseconds) {}
+bool Nap(std::chrono::microseconds length) {
+  // Sleep() rounds up to the timer's tick, often 15.6 ms: far too long
+  // between receives.
+  if (length < std::chrono::milliseconds(1)) return false;
+  // For the console's writer, which gathers records between writes, any
+  // pause from a millisecond up to a tick will do.
+  Sleep(static_cast<DWORD>(
+      std::chrono::ceil<std::chrono::milliseconds>(length).count()));
+  return true;
+}
 
 bool DropPrivileges() { return true; }
 

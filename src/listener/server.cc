@@ -188,10 +188,11 @@ class Receiver {
       } else if (received > 0) {
         // Drained for now, but more are likely: a nap rather than a sleep
         // in the receive (a sleeping receiver costs the sender a wake-up
-        // per datagram or two, and the nap lets a batch gather).
+        // per datagram or two, and the nap lets a batch gather). Where the
+        // system cannot nap that briefly, looking again at once would only
+        // find the queue as empty as it just was.
         WriteOut();
-        Nap(kNap);
-        wait = 0;
+        wait = Nap(kNap) ? 0 : WriteOutAndWait();
       } else {
         wait = WriteOutAndWait();
       }
@@ -264,7 +265,7 @@ class Receiver {
 void ExitWith(int code, std::string_view text) {
   std::fwrite(text.data(), 1, text.size(), stdout);
   std::fflush(nullptr);
-  std::exit(code);
+  EndProcess(code, text);
 }
 
 std::string LogFileName(const Settings& settings) {
@@ -322,6 +323,7 @@ void RunServer(const Settings& settings) {
   receiver.Announce(
       BannerText(settings.port, std::string_view(started, kTimestampLength)));
   receiver.Settle(DropPrivileges());
+  ReportRunning();
   receiver.Run();
 }
 

@@ -2,6 +2,8 @@
 // 127.0.0.1, and the console and log file compared byte for byte.
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -111,9 +113,10 @@ TEST(Loopback, StartUpFailuresAndCommandLineErrors) {
     int code;
     std::string output;  // "" when the output holds the program name
   } cases[] = {
-      {{"-o", "no/such/dir/x.log"},
+      // A name that is not ASCII arrives whole, and is shown as given.
+      {{"-o", "no/such/dir/журнал.log"},
        4,
-       "failed to open file : no/such/dir/x.log for writing\n"},
+       "failed to open file : no/such/dir/журнал.log for writing\n"},
       {{"-p", "65536"}, 1, ""},
       {{"-x", "-h"}, 1, ""},
       {{"-h"}, 1, ""},
@@ -184,6 +187,50 @@ TEST(Loopback, RestartAppendsABanner) {
   EXPECT_TRUE(WaitUntil([&] {
     return (masked = MaskTimestamps(ReadFile(log))) == expected;
   })) << masked;
+}
+
+// A path as Windows programs under wine see it: drive Z: is the root.
+std::string WindowsPath(const std::filesystem::path& path) {
+  std::string windows = "Z:" + std::filesystem::absolute(path).string();
+  for (char& c : windows) c = c == '/' ? '\\' : c;
+  return windows;
+}
+
+// The Windows executable as a service, the way a Windows user runs one (sc
+// create, net start, net stop, sc delete): it takes its options from the
+// command line it was created with, records byte for byte into a file
+// whose name is not ASCII, and when stopped it has recorded every datagram
+// it had received.
+TEST(Loopback, WindowsService) {
+  if (!WindowsServer()) GTEST_SKIP() << "a Windows service";
+  TempDir dir;
+  const int port = FreeUdpPort();
+  const auto log = dir.path() / "журнал.log";
+  const std::string wine = ServerCommand().front();
+  const auto sc = [&](std::vector<std::string> words) {
+    words.insert(words.begin(), wine);
+    return RunToEnd(words, dir.path());
+  };
+  sc({"sc", "delete", "syslog-listen"});  // left by an earlier run, if any
+  ASSERT_EQ(0,
+            sc({"sc", "create", "syslog-listen", "binpath=",
+                WindowsPath(ServerCommand().back()) + " -p " +
+                    std::to_string(port) + " -o " + WindowsPath(log) + " -t"}));
+  struct Delete {
+    std::function<int(std::vector<std::string>)> sc;
+    ~Delete() { sc({"sc", "delete", "syslog-listen"}); }
+  } deleteIt{sc};
+  ASSERT_EQ(0, sc({"net", "start", "syslog-listen"}));
+  ASSERT_TRUE(WaitForBanner(log));
+  std::string records = Banner(port);
+  UdpSocket sender;
+  for (int i = 0; i < 1000; ++i) {
+    sender.SendTo(port, "<13>" + Numbered('v', i));
+    records += "<time> <type:user level, severity:notice> from 127.0.0.1\n>>" +
+               Numbered('v', i);
+  }
+  EXPECT_EQ(0, sc({"net", "stop", "syslog-listen"}));
+  EXPECT_EQ("", Mismatch(OnDisk(records), MaskTimestamps(ReadFile(log))));
 }
 
 }  // namespace

@@ -14,6 +14,20 @@ using fake::script;
 
 void PrepareProcess() {}
 
+std::vector<std::string> ProgramArguments(int argc, char** argv) {
+  return std::vector<std::string>(argv, argv + argc);
+}
+
+bool RunAsService(const std::function<void()>&) { return false; }
+
+void ReportRunning() {}
+
+void EndProcess(int code, std::string_view) { std::exit(code); }
+
+void WriteReport(std::string_view) {}
+
+void WriteToFile(std::FILE*, std::string_view) {}
+
 bool IsNullDevice(std::FILE*) { return false; }
 
 bool IsTerminal(std::FILE*) { return false; }
@@ -71,7 +85,7 @@ void ReturnFreeMemory() {}
 
 void LowerThreadPriority() {}
 
-void Nap(std::chrono::microseconds) {}
+bool Nap(std::chrono::microseconds) { return true; }
 
 bool DropPrivileges() { return true; }
 
