@@ -1,6 +1,9 @@
 // Load generator: numbered syslog datagrams to 127.0.0.1, in sendmmsg
 // batches, at full speed or paced, bounded by a count and a time limit.
 //   loadgen --port P [--count N] [--rate R] [--seconds S] [--size B]
+//           [--batch K]
+// Datagrams go out K at a time (64 by default, at most that), paced by
+// batch: --batch 1 is a smooth sender, one datagram at a time.
 // Datagram i is "<13>seq=%010d " padded with 'x' to B bytes, ending in "\n".
 // Prints: start=<epoch s> sent=<n> seconds=<s> rate=<per s>
 #include <arpa/inet.h>
@@ -18,7 +21,7 @@
 
 namespace {
 
-constexpr int kBatch = 64;
+constexpr int kMaxBatch = 64;
 
 double Now(clockid_t clock) {
   timespec t{};
@@ -32,6 +35,7 @@ struct Options {
   double rate = 0;  // 0: full speed
   double seconds = 60;
   int size = 100;
+  int batch = kMaxBatch;
 };
 
 Options Parse(int argc, char** argv) {
@@ -47,13 +51,16 @@ Options Parse(int argc, char** argv) {
       o.rate = std::atof(value);
     else if (flag == "--seconds")
       o.seconds = std::atof(value);
+    else if (flag == "--batch")
+      o.batch = std::atoi(value);
     else if (flag == "--size")
       o.size = std::atoi(value);
   }
-  if (o.port <= 0 || o.port > 65535 || o.size < 20 || o.size > 65000) {
+  if (o.port <= 0 || o.port > 65535 || o.size < 20 || o.size > 65000 ||
+      o.batch < 1 || o.batch > kMaxBatch) {
     std::fprintf(stderr,
                  "usage: loadgen --port P [--count N] [--rate R] "
-                 "[--seconds S] [--size B>=20]\n");
+                 "[--seconds S] [--size B>=20] [--batch 1-64]\n");
     std::exit(2);
   }
   return o;
@@ -73,9 +80,9 @@ int main(int argc, char** argv) {
     return 1;
   }
   const auto size = static_cast<std::size_t>(o.size);
-  std::vector<std::string> bodies(kBatch, std::string(size, 'x'));
-  std::vector<iovec> vectors(kBatch);
-  std::vector<mmsghdr> messages(kBatch);
+  std::vector<std::string> bodies(kMaxBatch, std::string(size, 'x'));
+  std::vector<iovec> vectors(kMaxBatch);
+  std::vector<mmsghdr> messages(kMaxBatch);
 
   const double start = Now(CLOCK_MONOTONIC);
   const double startEpoch = Now(CLOCK_REALTIME);
@@ -88,7 +95,7 @@ int main(int argc, char** argv) {
         if (due - now > 0.001) usleep(500);
       }
     }
-    const int n = static_cast<int>(std::min<long>(kBatch, o.count - sent));
+    const int n = static_cast<int>(std::min<long>(o.batch, o.count - sent));
     for (int i = 0; i < n; ++i) {
       std::string& body = bodies[static_cast<std::size_t>(i)];
       char head[32];

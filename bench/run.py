@@ -116,10 +116,11 @@ class Receiver:
         self.proc.wait()
 
 
-def send(tools, port, count, size, rate=0, seconds=120):
+def send(tools, port, count, size, rate=0, seconds=120, batch=64):
     out = subprocess.run(
         PIN_SENDER + [os.path.join(tools, "loadgen"), "--port", str(port), "--count", str(count),
-         "--size", str(size), "--rate", str(rate), "--seconds", str(seconds)],
+         "--size", str(size), "--rate", str(rate), "--seconds", str(seconds),
+         "--batch", str(batch)],
         check=True, capture_output=True, text=True).stdout
     return dict((k, float(v)) for k, v in (kv.split("=") for kv in out.split()))
 

@@ -5,29 +5,52 @@
 #                                      throughput against the baseline
 #   bench/run.sh --console [--before REV] [console.py options]
 #                                      slow and paused consoles
+#   bench/run.sh --wine [--before REV] [wine.py options]
+#                                      the Windows build under wine, against
+#                                      the simplest Winsock receiver
 # With --before, the server as git revision REV built it runs beside.
 set -eu
 cd "$(dirname "$0")/.."
 scripts/setup.sh libbenchmark-dev python3 tmux
+win_build() {  # source-dir build-dir [cmake options]
+  src=$1
+  dir=$2
+  shift 2
+  cmake -S "$src" -B "$dir" -DCMAKE_TOOLCHAIN_FILE="$PWD/cmake/mingw-w64-x86_64.cmake" \
+    -DCMAKE_BUILD_TYPE=Release -DSYSLOG_LISTEN_TESTS=OFF "$@" >/dev/null
+  cmake --build "$dir" --parallel >/dev/null
+}
 cmake -S . -B build-bench -DCMAKE_BUILD_TYPE=Release -DSYSLOG_LISTEN_BENCH=ON \
   -DSYSLOG_LISTEN_TESTS=OFF >/dev/null
 cmake --build build-bench --parallel >/dev/null
 mode=throughput
-if [ "${1:-}" = "--console" ]; then
-  mode=console
-  shift
-fi
+case "${1:-}" in
+  --console) mode=console; shift ;;
+  --wine) mode=wine; shift ;;
+esac
 before=""
 if [ "${1:-}" = "--before" ]; then
   rm -rf build-bench/before-src
   mkdir -p build-bench/before-src
   git archive "$2" | tar -x -C build-bench/before-src
-  cmake -S build-bench/before-src -B build-bench/before \
-    -DCMAKE_BUILD_TYPE=Release -DSYSLOG_LISTEN_TESTS=OFF >/dev/null
-  cmake --build build-bench/before --parallel --target syslog-listen \
-    >/dev/null
-  before="--before build-bench/before/syslog-listen"
+  if [ "$mode" = wine ]; then
+    win_build build-bench/before-src build-bench/before-win
+    before="--before build-bench/before-win/syslog-listen.exe"
+  else
+    cmake -S build-bench/before-src -B build-bench/before \
+      -DCMAKE_BUILD_TYPE=Release -DSYSLOG_LISTEN_TESTS=OFF >/dev/null
+    cmake --build build-bench/before --parallel --target syslog-listen \
+      >/dev/null
+    before="--before build-bench/before/syslog-listen"
+  fi
   shift 2
+fi
+if [ "$mode" = wine ]; then
+  scripts/setup.sh g++-mingw-w64-x86-64 wine wine64
+  win_build . build-bench-win -DSYSLOG_LISTEN_BENCH=ON
+  exec python3 bench/wine.py --tools build-bench/bench \
+    --exe build-bench-win/syslog-listen.exe \
+    --minimal build-bench-win/bench/win_minimal.exe $before "$@"
 fi
 if [ "$mode" = console ]; then
   exec python3 bench/console.py --build build-bench $before "$@"
