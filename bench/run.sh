@@ -21,7 +21,7 @@ win_build() {  # source-dir build-dir [cmake options]
   cmake --build "$dir" --parallel >/dev/null
 }
 cmake -S . -B build-bench -DCMAKE_BUILD_TYPE=Release -DSYSLOG_LISTEN_BENCH=ON \
-  -DSYSLOG_LISTEN_TESTS=OFF >/dev/null
+  -DSYSLOG_LISTEN_STATIC=ON -DSYSLOG_LISTEN_TESTS=OFF >/dev/null
 cmake --build build-bench --parallel >/dev/null
 mode=throughput
 case "${1:-}" in
@@ -38,7 +38,8 @@ if [ "${1:-}" = "--before" ]; then
     before="--before build-bench/before-win/syslog-listen.exe"
   else
     cmake -S build-bench/before-src -B build-bench/before \
-      -DCMAKE_BUILD_TYPE=Release -DSYSLOG_LISTEN_TESTS=OFF >/dev/null
+      -DCMAKE_BUILD_TYPE=Release -DSYSLOG_LISTEN_STATIC=ON \
+      -DSYSLOG_LISTEN_TESTS=OFF >/dev/null
     cmake --build build-bench/before --parallel --target syslog-listen \
       >/dev/null
     before="--before build-bench/before/syslog-listen"

@@ -27,7 +27,7 @@ configure_and_test() {
 cmake -S . -B build-win -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake \
   -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF -DSYSLOG_LISTEN_WERROR=ON
 cmake --build build-win --parallel
-configure_and_test build -DSYSLOG_LISTEN_BENCH=ON \
+configure_and_test build -DSYSLOG_LISTEN_BENCH=ON -DSYSLOG_LISTEN_STATIC=ON \
   -DSYSLOG_LISTEN_WINDOWS_EXE="$PWD/build-win/syslog-listen.exe"
 configure_and_test build-asan -DSYSLOG_LISTEN_SANITIZE=ON
 configure_and_test build-tsan -DSYSLOG_LISTEN_TSAN=ON

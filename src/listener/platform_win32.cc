@@ -294,9 +294,8 @@ std::vector<std::string> ProgramArguments(int, char**) {
 bool RunAsService(const std::function<void()>& serve) {
   if (!ParentIsServiceManager()) return false;
   service.serve = serve;
-  wchar_t name[] = L"syslog-listen";
-  const SERVICE_TABLE_ENTRYW table[] = {{name, ServiceMain},
-                                        {nullptr, nullptr}};
+  const SERVICE_TABLE_ENTRYW table[] = {
+      {const_cast<wchar_t*>(kServiceName), ServiceMain}, {nullptr, nullptr}};
   return StartServiceCtrlDispatcherW(table) != 0 || service.running;
 }
 
