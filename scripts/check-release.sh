@@ -11,7 +11,7 @@ deb=$(echo "$paths" | sed -n 1p)
 zip=$(echo "$paths" | sed -n 2p)
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
-fail() { echo "check-release: $*" >&2; exit 1; }
+fail() { printf 'check-release: %s\n' "$*" >&2; exit 1; }
 
 # Errors fail; warnings and notes are listed.
 lintian --fail-on error --display-level '>=warning' "$deb"
@@ -55,13 +55,15 @@ for text in README.txt LICENSE.txt; do
   [ "$(grep -vc "$(printf '\r')\$" "$work/zip/$text")" -eq 0 ] ||
     fail "$text has lines without CR LF"
 done
-# Started by its bare name, as from its folder, the program shows that name.
+# Typed in a command prompt in its folder, the program shows the name typed
+# (started by wine itself, it would show its whole path).
 status=0
 (cd "$work/zip" && WINEPREFIX=$work/wine WINEDEBUG=-all \
-  wine syslog-listen.exe -h >"$work/usage.exe" 2>/dev/null) || status=$?
+  wine cmd /c "syslog-listen -h" >"$work/usage.exe" 2>/dev/null) ||
+  status=$?
 wineserver=$(command -v wineserver || echo /usr/lib/wine/wineserver)
 WINEPREFIX=$work/wine "$wineserver" -k 2>/dev/null || true
 [ "$status" -eq 1 ] || fail "syslog-listen.exe -h exited with $status"
-check_usage "$work/usage.exe" syslog-listen.exe
+check_usage "$work/usage.exe" syslog-listen
 grep -q "$(printf '\r')\$" "$work/usage.exe" || fail "no CR LF from the .exe"
 echo "check-release: $deb and $zip are as they should be"

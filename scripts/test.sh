@@ -7,7 +7,8 @@
 #   3. the tests again under AddressSanitizer and UBSan;
 #   4. the tests again under ThreadSanitizer (the console has a thread);
 #   5. the tests again under valgrind's memcheck;
-#   6. the fuzz targets, each for a bounded time (scripts/fuzz.sh).
+#   6. the fuzz targets, each for a bounded time (scripts/fuzz.sh);
+#   7. the release packages, built and checked (scripts/check-release.sh).
 set -eu
 cd "$(dirname "$0")/.."
 # The end-to-end tests also use programs we did not write: the senders
@@ -34,3 +35,4 @@ configure_and_test build-tsan -DSYSLOG_LISTEN_TSAN=ON
 configure_and_test build-valgrind -DSYSLOG_LISTEN_STATIC=OFF \
   -DSYSLOG_LISTEN_VALGRIND=ON
 scripts/fuzz.sh 20
+scripts/check-release.sh
