@@ -1,14 +1,20 @@
 #!/bin/sh
 # Runs the end-to-end tests many times in a row (20 unless told) while two
-# busy loops keep both cores loaded, natively and with the server under
-# valgrind: a test that can fail by timing shows itself here. Not part of
-# scripts/test.sh, as it takes long (about 35 minutes on two cores).
+# busy loops keep both cores loaded, natively, with the server under
+# valgrind, and against the Windows build under wine: a test that can fail
+# by timing shows itself here. Not part of scripts/test.sh, as it takes long
+# (about 50 minutes on two cores).
 #   scripts/repeat-e2e.sh [runs]
 set -eu
 cd "$(dirname "$0")/.."
 runs=${1:-20}
-scripts/setup.sh valgrind bsdutils python3 syslog-ng-core logrotate
-cmake -S . -B build >/dev/null
+scripts/setup.sh valgrind bsdutils python3 syslog-ng-core logrotate \
+  g++-mingw-w64-x86-64 wine wine64
+cmake -S . -B build-win -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake \
+  -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF >/dev/null
+cmake --build build-win --parallel >/dev/null
+cmake -S . -B build -DSYSLOG_LISTEN_STATIC=ON \
+  -DSYSLOG_LISTEN_WINDOWS_EXE="$PWD/build-win/syslog-listen.exe" >/dev/null
 cmake --build build --parallel >/dev/null
 cmake -S . -B build-valgrind -DSYSLOG_LISTEN_STATIC=OFF \
   -DSYSLOG_LISTEN_VALGRIND=ON >/dev/null
@@ -23,7 +29,7 @@ done
 run=1
 while [ "$run" -le "$runs" ]; do
   echo "run $run of $runs"
-  ctest --test-dir build -R '^e2e\.' --parallel 2 --output-on-failure \
+  ctest --test-dir build -R '^(e2e|wine)\.' --parallel 2 --output-on-failure \
     >build/repeat.log 2>&1 || { cat build/repeat.log; exit 1; }
   ctest --test-dir build-valgrind -R '^valgrind\.e2e$' --output-on-failure \
     >build-valgrind/repeat.log 2>&1 ||

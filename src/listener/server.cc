@@ -176,26 +176,26 @@ class Receiver {
     while (!StopRequested()) {
       const int received = datagrams_.Receive(wait);
       if (received < 0) {
-        // A failed receive writes no record.
+        // A failed receive writes no record; those before it are written.
+        WriteOut();
         BackOff(++failures);
-        wait = WriteOutAndWait();
+        wait = UntilDropsAreDue();
         continue;
       }
       failures = 0;
       Take(received);
       if (received == DatagramReceiver::kBatch) {
         wait = 0;  // more are queued: take them before writing
-      } else if (received > 0) {
-        // Drained for now, but more are likely: a nap rather than a sleep
-        // in the receive (a sleeping receiver costs the sender a wake-up
-        // per datagram or two, and the nap lets a batch gather). Where the
-        // system cannot nap that briefly, looking again at once would only
-        // find the queue as empty as it just was.
-        WriteOut();
-        wait = Nap(kNap) ? 0 : WriteOutAndWait();
-      } else {
-        wait = WriteOutAndWait();
+        continue;
       }
+      // The queue is empty for now: everything is written before the next
+      // look. While datagrams flow, a nap rather than a sleep in the
+      // receive: a sleeping receiver costs the sender a wake-up per
+      // datagram or two, and the nap lets a batch gather. Where the system
+      // cannot nap that briefly, looking again at once would only find the
+      // queue as empty as it just was.
+      WriteOut();
+      wait = received > 0 && Nap(kNap) ? 0 : UntilDropsAreDue();
     }
     Stop();
   }
@@ -226,11 +226,9 @@ class Receiver {
     gathered_.Clear();
   }
 
-  // Before a receive that may wait: everything written, drops reported when
-  // due. Returns how long the receive may wait before the drops must be
-  // looked at again (-1: as long as it takes).
-  int WriteOutAndWait() {
-    WriteOut();
+  // Reports drops when due; returns how long the receive may wait before
+  // they must be looked at again (-1: as long as it takes).
+  int UntilDropsAreDue() {
     const Clock::time_point now = Clock::now();
     console_.Report(drops_.Check(now));
     return drops_.MillisecondsUntilDue(now);
