@@ -3,7 +3,7 @@
 # busy loops keep both cores loaded, natively, with the server under
 # valgrind, and against the Windows build under wine: a test that can fail
 # by timing shows itself here. Not part of scripts/test.sh, as it takes long
-# (about 90 minutes on two cores).
+# (about 70 minutes on two cores).
 #   scripts/repeat-e2e.sh [runs]
 set -eu
 cd "$(dirname "$0")/.."
