@@ -202,9 +202,9 @@ class Receiver {
 
  private:
   // Composes a batch's records, writing them out whenever enough have
-  // gathered.
+  // gathered. Nothing for an empty batch or a failed receive.
   void Take(int received) {
-    if (received == 0) return;
+    if (received <= 0) return;
     drops_.Traffic();
     // Taken after the batch arrived, so after each of its datagrams.
     const std::string_view arrival = clock_.Now();
