@@ -3,8 +3,6 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
-#include <cstdlib>
-#include <cstring>
 #include <ctime>
 #include <optional>
 #include <span>
@@ -147,7 +145,6 @@ class Receiver {
   Receiver(SocketHandle socket, std::string logName, std::FILE* log,
            bool annotate)
       : log_(std::move(logName), log),
-        annotate_(annotate),
         // Only the annotation shows the sender.
         datagrams_(socket, kMaxDatagram, annotate),
         gathered_(console_.form(), annotate),
@@ -251,7 +248,6 @@ class Receiver {
 
   Console console_;
   LogFile log_;
-  bool annotate_;
   DatagramReceiver datagrams_;
   Gathered gathered_;
   ArrivalClock clock_;
