@@ -48,6 +48,12 @@ void AppendDottedQuad(std::string& out, std::uint32_t addressNetOrder) {
 
 void AppendTerminalEscaped(std::string& out, std::string_view text) {
   static constexpr char kHex[] = "0123456789ABCDEF";
+  // Records sit back to back on the screen: a C2 at the very end would take
+  // the next record's first byte as its second, and C2 80 to C2 9F are the
+  // C1 controls. The only lead byte that can complete to one.
+  const bool loneLead =
+      !text.empty() && static_cast<unsigned char>(text.back()) == 0xC2;
+  if (loneLead) text.remove_suffix(1);
   std::size_t plain = 0;  // start of the run not yet copied
   for (std::size_t i = 0; i < text.size(); ++i) {
     const std::size_t control = ControlAt(text, i);
@@ -67,6 +73,7 @@ void AppendTerminalEscaped(std::string& out, std::string_view text) {
     plain = i + 1;
   }
   out.append(text.substr(plain));
+  if (loneLead) out.append("\\xC2");
 }
 
 void AppendRecord(std::string& out, Output output, const Message& message,

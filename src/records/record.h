@@ -42,8 +42,9 @@ std::string ComposeRecord(Output output, const Message& message, bool annotate);
 // Appends `text` as a terminal should get it: bytes 0-31, except tab, line
 // feed and a carriage return before a line feed, and 127 in caret notation
 // (ESC as "^[", a lone CR as "^M", DEL as "^?"); the UTF-8 form of a C1
-// control as "\u0080" to "\u009F"; other bytes, UTF-8 text and single bytes
-// of 128 and above included, unchanged.
+// control as "\u0080" to "\u009F"; a C2 byte at the very end, which the
+// next record could complete to one, as "\xC2"; other bytes, UTF-8 text and
+// single bytes of 128 and above included, unchanged.
 void AppendTerminalEscaped(std::string& out, std::string_view text);
 
 // Appends the address in dotted decimal, its bytes in network order.
