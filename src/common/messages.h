@@ -68,6 +68,9 @@ inline constexpr int kExitSocketStart = 3;
 inline constexpr int kExitOpenLog = 4;
 inline constexpr int kExitSocket = 5;
 inline constexpr int kExitBind = 6;
+// Started by the Windows Service Control Manager, which it then could not
+// reach.
+inline constexpr int kExitService = 7;
 
 // The program's name, then every description starting in column 19.
 inline constexpr Template<1> kUsage{
@@ -139,6 +142,36 @@ inline constexpr Template<1> kRecordsLost{
 inline constexpr Template<1> kNameNotFollowed{
     "syslog-listen: the log file %s will not be followed if it is renamed or "
     "deleted: the user the server runs as may not look into its directory\n"};
+
+// When a write to the log file fails, once per streak: the records wait in
+// memory (up to a bound) and are written, whole, once the file takes them.
+inline constexpr Template<1> kLogFull{
+    "syslog-listen: the disk is full: cannot write to the log file %s; "
+    "records wait in memory until there is room\n"};
+inline constexpr Template<1> kLogWriteFailed{
+    "syslog-listen: cannot write to the log file %s; records wait in memory "
+    "until it takes them again\n"};
+// When the waiting records are written.
+inline constexpr Template<1> kLogResumed{
+    "syslog-listen: writing to the log file %s again; no record was lost\n"};
+inline constexpr Template<2> kLogResumedWithLoss{
+    "syslog-listen: writing to the log file %s again; %d records were lost "
+    "while it took none (more than memory holds)\n"};
+// At the stop, when the file still takes nothing.
+inline constexpr Template<2> kLogUnwritten{
+    "syslog-listen: %d records could not be written to the log file %s "
+    "before the end\n"};
+
+// Reports that piled up behind a standard error nobody took them from: the
+// first few and the latest are written, and this line stands for the rest.
+inline constexpr Template<1> kReportsLeftOut{
+    "syslog-listen: %d more reports left out (standard error took none for a "
+    "while)\n"};
+
+// In the event log, with kExitService.
+inline constexpr std::string_view kServiceUnreachable =
+    "syslog-listen: started as a service, but the Service Control Manager "
+    "could not be reached\n";
 
 // Started as root, when the switch to the unprivileged user failed; the
 // server keeps running and logging.

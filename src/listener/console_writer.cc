@@ -17,8 +17,6 @@ namespace {
 // Released blocks kept for the next records: enough for a console that
 // keeps up, so that steady traffic allocates nothing.
 constexpr std::size_t kSpareBlocks = 2;
-// Reports waiting for the console side at most.
-constexpr std::size_t kMaxReports = 8;
 // After each write, the writer lets records gather this long: woken for
 // every batch the receive path hands over, it would cost both threads a
 // wake-up per batch. Short enough for a console to look immediate.
@@ -29,7 +27,6 @@ constexpr auto kGather = std::chrono::milliseconds(1);
 ConsoleBacklog::ConsoleBacklog(std::size_t capacity, std::size_t blockSize)
     : capacity_(capacity), blockSize_(blockSize) {
   spare_.reserve(kSpareBlocks);
-  reports_.reserve(kMaxReports);
 }
 
 void ConsoleBacklog::Push(std::string_view records,
@@ -55,15 +52,6 @@ std::size_t ConsoleBacklog::Room(std::size_t bytes) const {
   return std::max(blockSize_, bytes);
 }
 
-void ConsoleBacklog::Report(std::string line) {
-  {
-    std::lock_guard lock(mutex_);
-    if (reports_.size() >= kMaxReports) return;
-    reports_.push_back(std::move(line));
-  }
-  ready_.notify_one();
-}
-
 bool ConsoleBacklog::Append(std::string_view record) {
   if (blocks_.empty() || blocks_.back().size() + record.size() > blockSize_) {
     const std::size_t room = Room(record.size());
@@ -87,14 +75,12 @@ void ConsoleBacklog::Take(Turn& turn) {
   std::unique_lock lock(mutex_);
   // The count of a gap is due once everything before it has been written.
   ready_.wait(lock, [this] {
-    return !blocks_.empty() || !reports_.empty() ||
-           (skipped_ > 0 && reserved_ == 0);
+    return !blocks_.empty() || (skipped_ > 0 && reserved_ == 0);
   });
   turn.skipped = 0;
   writing_ = true;
-  if (!blocks_.empty() || !reports_.empty()) {
+  if (!blocks_.empty()) {
     std::swap(turn.blocks, blocks_);
-    std::swap(turn.reports, reports_);
   } else {
     turn.skipped = std::exchange(skipped_, 0);
   }
@@ -120,12 +106,11 @@ bool ConsoleBacklog::Release(Turn& turn) {
   }
   // The rest is freed outside the lock, off the receive path's way.
   turn.blocks.clear();
-  turn.reports.clear();
   return drained;
 }
 
 bool ConsoleBacklog::Written() const {
-  return blocks_.empty() && reports_.empty() && skipped_ == 0 && !writing_;
+  return blocks_.empty() && skipped_ == 0 && !writing_;
 }
 
 bool ConsoleBacklog::WaitUntilWritten(
@@ -134,25 +119,36 @@ bool ConsoleBacklog::WaitUntilWritten(
   return written_.wait_until(lock, deadline, [this] { return Written(); });
 }
 
-Console::Console() {
+Console::Console() : shared_(OutputsShareStream()) {
   // Run as a daemon, standard output is often the null device: skip it.
   if (!IsNullDevice(stdout)) {
     form_ = IsTerminal(stdout) ? Output::kTerminal : Output::kConsole;
   }
 }
 
-void Console::Start() {
+namespace {
+
+// Runs `body` on a thread of its own; false when the system refuses one.
+template <typename Body>
+bool StartThread(Body body) {
   try {
-    std::thread([this] { Run(); }).detach();
-    threaded_ = true;
+    std::thread(body).detach();
+    return true;
   } catch (const std::system_error&) {
-    threaded_ = false;
+    return false;
   }
+}
+
+}  // namespace
+
+void Console::Start() {
+  recordsThreaded_ = StartThread([this] { WriteRecords(); });
+  reportsThreaded_ = StartThread([this] { WriteReports(); });
 }
 
 void Console::Push(std::string_view records,
                    std::span<const std::size_t> ends) {
-  if (threaded_) {
+  if (recordsThreaded_) {
     backlog_.Push(records, ends);
   } else if (!records.empty()) {
     const std::string pieces[] = {std::string(records)};
@@ -162,20 +158,27 @@ void Console::Push(std::string_view records,
 
 void Console::Report(std::string line) {
   if (line.empty()) return;
-  if (threaded_) {
-    backlog_.Report(std::move(line));
+  if (reportsThreaded_) {
+    reports_.Add(std::move(line));
   } else {
     WriteReport(line);
   }
 }
 
 void Console::Flush(std::chrono::milliseconds limit) {
-  if (threaded_) {
-    backlog_.WaitUntilWritten(std::chrono::steady_clock::now() + limit);
-  }
+  // Both threads write meanwhile: a stalled standard output costs the
+  // reports nothing, nor the other way round.
+  const auto deadline = std::chrono::steady_clock::now() + limit;
+  if (reportsThreaded_) reports_.WaitUntilWritten(deadline);
+  if (recordsThreaded_) backlog_.WaitUntilWritten(deadline);
 }
 
-void Console::Run() {
+std::unique_lock<std::mutex> Console::LockShared() {
+  return shared_ ? std::unique_lock(sharedStream_)
+                 : std::unique_lock<std::mutex>();
+}
+
+void Console::WriteRecords() {
   // When the two compete for a core, the receive path and the file come
   // first.
   LowerThreadPriority();
@@ -183,14 +186,34 @@ void Console::Run() {
   for (;;) {
     backlog_.Take(turn);
     if (turn.skipped > 0) {
-      turn.reports.push_back(
-          Fill(kConsoleSkipped, std::to_string(turn.skipped)));
+      // Written here, at its point between the records.
+      const auto lock = LockShared();
+      WriteReport(Fill(kConsoleSkipped, std::to_string(turn.skipped)));
     }
-    for (const std::string& report : turn.reports) WriteReport(report);
-    WriteToConsole(turn.blocks);
+    if (shared_) {
+      // A block at a time, so that a report waits for one block at most.
+      for (std::size_t i = 0; i < turn.blocks.size(); ++i) {
+        const auto lock = LockShared();
+        WriteToConsole(std::span(turn.blocks).subspan(i, 1));
+      }
+    } else {
+      WriteToConsole(turn.blocks);
+    }
     // After a lag, up to the whole capacity sits freed in the heap.
     if (backlog_.Release(turn)) ReturnFreeMemory();
     Nap(kGather);
+  }
+}
+
+void Console::WriteReports() {
+  std::vector<std::string> lines;
+  for (;;) {
+    reports_.Take(lines);
+    for (const std::string& line : lines) {
+      const auto lock = LockShared();
+      WriteReport(line);
+    }
+    reports_.Done();
   }
 }
 

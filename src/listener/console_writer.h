@@ -16,6 +16,7 @@
 #include <utility>
 #include <vector>
 
+#include "listener/report_queue.h"
 #include "records/record.h"
 
 namespace syslog_listen {
@@ -39,17 +40,10 @@ class ConsoleBacklog {
   // records back to back; `ends` the offset just past each, ascending.
   void Push(std::string_view records, std::span<const std::size_t> ends);
 
-  // Receive side: a line for standard error, which the console side writes
-  // on its next turn, so that a paused console cannot hold up the receive
-  // path through standard error either (a terminal pauses both). Reports
-  // are rare: beyond a few waiting, more are dropped.
-  void Report(std::string line);
-
-  // One turn of the console side: reports and blocks to write in order,
-  // or, once everything before a gap has been released, the number of
-  // records skipped in it (never both).
+  // One turn of the console side: blocks to write in order, or, once
+  // everything before a gap has been released, the number of records
+  // skipped in it (never both).
   struct Turn {
-    std::vector<std::string> reports;
     std::vector<std::string> blocks;
     std::uint64_t skipped = 0;
   };
@@ -75,22 +69,22 @@ class ConsoleBacklog {
   const std::size_t capacity_;
   const std::size_t blockSize_;
   std::mutex mutex_;
-  std::condition_variable ready_;     // a turn to take
-  std::condition_variable written_;   // everything written
-  std::vector<std::string> blocks_;   // queued, not yet taken
-  std::vector<std::string> reports_;  // likewise
-  std::vector<std::string> spare_;    // released, kept for reuse
-  std::size_t reserved_ = 0;          // block memory queued or being written
-  std::size_t peak_ = 0;              // most reserved since last empty
-  std::uint64_t skipped_ = 0;         // records skipped since the gap began
-  bool writing_ = false;              // a turn taken, not yet released
+  std::condition_variable ready_;    // a turn to take
+  std::condition_variable written_;  // everything written
+  std::vector<std::string> blocks_;  // queued, not yet taken
+  std::vector<std::string> spare_;   // released, kept for reuse
+  std::size_t reserved_ = 0;         // block memory queued or being written
+  std::size_t peak_ = 0;             // most reserved since last empty
+  std::uint64_t skipped_ = 0;        // records skipped since the gap began
+  bool writing_ = false;             // a turn taken, not yet released
 };
 
 // Standard output and standard error as the server uses them: records go
 // to standard output (none when it is the null device, escaped on a
-// terminal), the server's own reports to standard error, both written by a
-// thread of its own through a backlog, so that neither a slow console nor
-// a stalled standard error ever holds up the receive path.
+// terminal) through a backlog, the server's own reports to standard error
+// through a queue, each written by a thread of its own, so that neither a
+// slow console nor a stalled standard error ever holds up the receive path
+// or the other.
 class Console {
  public:
   // Looks at standard output to choose the records' form.
@@ -101,8 +95,8 @@ class Console {
   // How records are composed for standard output; none when it takes none.
   std::optional<Output> form() const { return form_; }
 
-  // Starts the thread, which runs until the process ends. Should the system
-  // refuse a thread, everything is written in line instead.
+  // Starts the threads, which run until the process ends. Should the system
+  // refuse one, what it would write is written in line instead.
   void Start();
 
   // Records composed in form(), as ConsoleBacklog::Push takes them.
@@ -114,11 +108,19 @@ class Console {
   void Flush(std::chrono::milliseconds limit);
 
  private:
-  [[noreturn]] void Run();
+  [[noreturn]] void WriteRecords();
+  [[noreturn]] void WriteReports();
+  // Held while writing, where both go to the same pipe or terminal, so that
+  // a report never lands inside a record.
+  std::unique_lock<std::mutex> LockShared();
 
   std::optional<Output> form_;
-  bool threaded_ = false;
+  bool shared_ = false;
+  std::mutex sharedStream_;
+  bool recordsThreaded_ = false;
+  bool reportsThreaded_ = false;
   ConsoleBacklog backlog_;
+  ReportQueue reports_;
 };
 
 }  // namespace syslog_listen

@@ -33,22 +33,96 @@ std::string LogFile::CheckFollowable() {
   return Fill(kNameNotFollowed, name_);
 }
 
-std::string LogFile::Write(std::string_view bytes) {
-  if (bytes.empty()) return "";
+std::string LogFile::Write(std::string_view bytes,
+                           std::span<std::size_t> ends) {
+  if (bytes.empty() && !Holding()) return "";
   // Checked before writing, so records that arrive a second or more after
-  // a rotation, even after a long idle spell, go to the new file.
+  // a rotation, even after a long idle spell, go to the new file. Not
+  // while records wait: the rest of one half written belongs in its file.
   std::string report;
-  if (following_) {
+  if (following_ && !Holding()) {
     const Clock::time_point now = Clock::now();
     if (now >= nextCheck_) {
       report = Follow(now);
       nextCheck_ = now + kCheckInterval;
     }
   }
-  // The result is not looked at: a full disk must not stop the server,
-  // which goes on appending once there is room.
-  if (file_ != nullptr) WriteToFile(file_, bytes);
-  return report;
+  if (file_ == nullptr) return report;
+  const std::string_view text = FileText(bytes, ends);
+  // Those that wait go first, so that the new ones find room if there is.
+  FileWrite::Failure failure = FileWrite::Failure::kNone;
+  if (Holding()) {
+    const FileWrite result =
+        WriteToFile(file_, std::string_view(held_).substr(heldFrom_));
+    Advance(result.written);
+    failure = result.failure;
+    if (!Holding()) report += Resumed();
+  }
+  if (!Holding()) {
+    const FileWrite result = WriteToFile(file_, text);
+    if (result.failure == FileWrite::Failure::kNone) return report;
+    Hold(text.substr(result.written), ends, result.written);
+    return report + Failed(result.failure);
+  }
+  // Behind those that wait, or lost whole once memory holds no more.
+  if (held_.size() - heldFrom_ + text.size() > kMaxHeldBytes ||
+      heldEnds_.size() + ends.size() > kMaxHeldRecords) {
+    lost_ += ends.size();
+  } else {
+    Hold(text, ends, 0);
+  }
+  return report + Failed(failure);
+}
+
+std::string LogFile::Last() {
+  if (!Holding()) return "";
+  std::string report = Write({}, {});
+  if (!Holding()) return report;
+  return report +
+         Fill(kLogUnwritten, std::to_string(lost_ + heldEnds_.size()), name_);
+}
+
+void LogFile::Hold(std::string_view text, std::span<const std::size_t> ends,
+                   std::size_t skip) {
+  const std::uint64_t start = heldBase_ + held_.size();
+  for (const std::size_t end : ends) {
+    if (end > skip) heldEnds_.push_back(start + (end - skip));
+  }
+  held_.append(text);
+}
+
+void LogFile::Advance(std::size_t written) {
+  heldFrom_ += written;
+  const std::uint64_t done = heldBase_ + heldFrom_;
+  while (!heldEnds_.empty() && heldEnds_.front() <= done) {
+    heldEnds_.pop_front();
+  }
+  if (heldFrom_ == held_.size()) {
+    // Up to the bound's worth of memory, handed back.
+    heldBase_ = done;
+    held_ = std::string();
+    heldFrom_ = 0;
+  } else if (heldFrom_ >= held_.size() / 2) {
+    // Drop what is written once it is half, so each byte moves at most once
+    // more on average.
+    held_.erase(0, heldFrom_);
+    heldBase_ = done;
+    heldFrom_ = 0;
+  }
+}
+
+std::string LogFile::Resumed() {
+  writeFailing_ = false;
+  const std::uint64_t lost = std::exchange(lost_, 0);
+  return lost == 0 ? Fill(kLogResumed, name_)
+                   : Fill(kLogResumedWithLoss, name_, std::to_string(lost));
+}
+
+std::string LogFile::Failed(FileWrite::Failure failure) {
+  if (writeFailing_) return "";
+  writeFailing_ = true;
+  return Fill(failure == FileWrite::Failure::kFull ? kLogFull : kLogWriteFailed,
+              name_);
 }
 
 std::string LogFile::Follow(Clock::time_point now) {

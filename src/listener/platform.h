@@ -34,7 +34,8 @@ void PrepareProcess();
 std::vector<std::string> ProgramArguments(int argc, char** argv);
 
 // When the system's service manager started the process (Windows), runs
-// `serve` as the service and returns true once it has ended; false at once
+// `serve` as the service and returns true once it has ended, or ends the
+// process (kExitService) if the manager cannot be reached; false at once
 // otherwise. A service has no console: records go to the file only, and
 // reports to the system's log (WriteReport).
 bool RunAsService(const std::function<void()>& serve);
@@ -46,6 +47,16 @@ void ReportRunning();
 // A line of the server's own for the user: to standard error, or from a
 // service, to the system's log.
 void WriteReport(std::string_view line);
+
+// Writes a text of the server's own (UTF-8: the usage text, a start-up
+// failure, a report) to `stream`: on a console, shown as such whatever its
+// code page; elsewhere the bytes that text mode writes. Waits as long as the
+// stream does not take it; gives up on one that has gone.
+void WriteText(std::FILE* stream, std::string_view text);
+
+// True when standard output and standard error are the same pipe, terminal
+// or file, where a write to one could land inside a write to the other.
+bool OutputsShareStream();
 
 // True when `stream` writes to the null device, where writing is wasted.
 bool IsNullDevice(std::FILE* stream);
@@ -59,12 +70,26 @@ bool IsTerminal(std::FILE* stream);
 // failure. With `regularFileOnly`, for a name opened again after rotation,
 // where anyone who may write in the directory may have put something else
 // there: it must not block (a FIFO without reader), become the controlling
-// terminal, or be anything but a regular file (a disk file on Windows).
+// terminal, or be anything but a regular file (a disk file on Windows), and
+// it is not reached through a symbolic link that anyone but root or the
+// process's own user made (on Windows, through any reparse point).
 std::FILE* OpenLogFile(const std::string& name, bool regularFileOnly = false);
 
-// Appends `bytes` to the log file as the platform's text mode writes them
-// (Windows: a CR before every LF), in one write where the system allows.
-void WriteToFile(std::FILE* file, std::string_view bytes);
+// The log file's bytes as the platform's text mode writes them (Windows: a
+// CR before every LF), with `ends`, offsets into `bytes`, moved to match.
+// Valid until the next call.
+std::string_view FileText(std::string_view bytes, std::span<std::size_t> ends);
+
+// How a write to the log file went.
+struct FileWrite {
+  enum class Failure { kNone, kFull, kOther };
+  std::size_t written = 0;  // bytes taken, from the first
+  Failure failure = Failure::kNone;
+};
+
+// Appends `bytes`, as they are, to the log file, in one write where the
+// system allows; on a failure, says how many it took before.
+FileWrite WriteToFile(std::FILE* file, std::string_view bytes);
 
 // True when `file` is a regular file (a disk file on Windows): a FIFO or a
 // device is not rotated.

@@ -17,10 +17,13 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <climits>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <memory>
+#include <span>
+#include <string>
 
 #include "listener/account.h"
 #include "listener/platform.h"
@@ -51,8 +54,63 @@ void ReportRunning() {}
 
 void EndProcess(int code, std::string_view) { std::exit(code); }
 
-void WriteReport(std::string_view line) {
-  std::fwrite(line.data(), 1, line.size(), stderr);
+namespace {
+
+// Writes `pieces` to `fd`, in order, gathered into as few system calls as
+// it takes. Waits for as long as `fd` does not take them; gives up on one
+// that has gone.
+template <typename Piece>
+void WriteAll(int fd, std::span<const Piece> pieces) {
+  constexpr std::size_t kMaxVectors = 64;
+  iovec vectors[kMaxVectors];
+  std::size_t next = 0;  // the first piece not yet written whole
+  std::size_t done = 0;  // bytes of it already written
+  while (next < pieces.size()) {
+    std::size_t count = 0;
+    for (std::size_t i = next; i < pieces.size() && count < kMaxVectors;
+         ++i, ++count) {
+      const std::size_t skip = i == next ? done : 0;
+      vectors[count] = {const_cast<char*>(pieces[i].data()) + skip,
+                        pieces[i].size() - skip};
+    }
+    const ssize_t written = writev(fd, vectors, static_cast<int>(count));
+    if (written < 0) {
+      if (errno == EINTR) continue;
+      // The stream may have been left non-blocking by another program
+      // sharing it: wait until it takes more.
+      if (errno == EAGAIN || errno == EWOULDBLOCK) {
+        pollfd writable{fd, POLLOUT, 0};
+        poll(&writable, 1, -1);
+        continue;
+      }
+      return;
+    }
+    for (auto left = static_cast<std::size_t>(written); next < pieces.size();) {
+      const std::size_t rest = pieces[next].size() - done;
+      if (left < rest) {
+        done += left;
+        break;
+      }
+      left -= rest;
+      ++next;
+      done = 0;
+    }
+  }
+}
+
+}  // namespace
+
+void WriteReport(std::string_view line) { WriteText(stderr, line); }
+
+void WriteText(std::FILE* stream, std::string_view text) {
+  WriteAll<std::string_view>(fileno(stream), {&text, 1});
+}
+
+bool OutputsShareStream() {
+  struct stat out;
+  struct stat err;
+  return fstat(STDOUT_FILENO, &out) == 0 && fstat(STDERR_FILENO, &err) == 0 &&
+         out.st_dev == err.st_dev && out.st_ino == err.st_ino;
 }
 
 bool IsNullDevice(std::FILE* stream) {
@@ -65,12 +123,55 @@ bool IsNullDevice(std::FILE* stream) {
 
 bool IsTerminal(std::FILE* stream) { return isatty(fileno(stream)) == 1; }
 
+namespace {
+
+// Links followed in a row at most, as the system itself does.
+constexpr int kMaxLinks = 40;
+
+// Opens `name`, following a symbolic link at it only when root or this
+// process's user made it, and the same for each link it leads to. In a
+// directory that others may write, anyone could put a link there to a file
+// this user may write (its ~/.bashrc, say); the system's own protection
+// against that holds only in sticky directories. Each link is read through
+// a descriptor of the link that was looked at, so swapping it meanwhile
+// gains nothing.
+int OpenWithoutPlantedLinks(std::string name, int flags) {
+  for (int links = 0;; ++links) {
+    const int fd = open(name.c_str(), flags | O_NOFOLLOW, 0644);
+    if (fd >= 0 || errno != ELOOP || links == kMaxLinks) return fd;
+    const int link = open(name.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC);
+    if (link < 0) return -1;
+    struct stat made;
+    char target[PATH_MAX];
+    ssize_t length = -1;
+    if (fstat(link, &made) == 0 && S_ISLNK(made.st_mode) &&
+        (made.st_uid == 0 || made.st_uid == geteuid())) {
+      length = readlinkat(link, "", target, sizeof target);
+    }
+    close(link);
+    if (length <= 0 || length == static_cast<ssize_t>(sizeof target)) {
+      errno = ELOOP;
+      return -1;
+    }
+    std::string next(target, static_cast<std::size_t>(length));
+    // A relative target is relative to the link's directory.
+    if (next.front() != '/') {
+      const std::size_t slash = name.rfind('/');
+      if (slash != std::string::npos) next.insert(0, name, 0, slash + 1);
+    }
+    name = std::move(next);
+  }
+}
+
+}  // namespace
+
 std::FILE* OpenLogFile(const std::string& name, bool regularFileOnly) {
   // O_APPEND: every write lands at the current end, even when another
   // process appends or truncates the file meanwhile.
   int flags = O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC;
   if (regularFileOnly) flags |= O_NONBLOCK | O_NOCTTY;
-  const int fd = open(name.c_str(), flags, 0644);
+  const int fd = regularFileOnly ? OpenWithoutPlantedLinks(name, flags)
+                                 : open(name.c_str(), flags, 0644);
   if (fd < 0) return nullptr;
   struct stat opened;
   if (regularFileOnly && (fstat(fd, &opened) != 0 || !S_ISREG(opened.st_mode) ||
@@ -84,8 +185,28 @@ std::FILE* OpenLogFile(const std::string& name, bool regularFileOnly) {
   return file;
 }
 
-void WriteToFile(std::FILE* file, std::string_view bytes) {
-  std::fwrite(bytes.data(), 1, bytes.size(), file);
+std::string_view FileText(std::string_view bytes, std::span<std::size_t>) {
+  return bytes;
+}
+
+FileWrite WriteToFile(std::FILE* file, std::string_view bytes) {
+  FileWrite result;
+  const int fd = fileno(file);
+  while (result.written < bytes.size()) {
+    const ssize_t n =
+        write(fd, bytes.data() + result.written, bytes.size() - result.written);
+    if (n > 0) {
+      result.written += static_cast<std::size_t>(n);
+    } else if (n < 0 && errno == EINTR) {
+      continue;
+    } else {
+      result.failure = n < 0 && (errno == ENOSPC || errno == EDQUOT)
+                           ? FileWrite::Failure::kFull
+                           : FileWrite::Failure::kOther;
+      break;
+    }
+  }
+  return result;
 }
 
 bool IsRegularFile(std::FILE* file) {
@@ -249,6 +370,13 @@ void WatchForStop() {
   // Other calls carry on; the wait in Receive ends either way.
   action.sa_flags = SA_RESTART;
   for (const int signal : {SIGTERM, SIGINT, SIGHUP}) {
+    // Ignored by whoever started the server (nohup; a script's background
+    // job, for SIGINT): it stays so.
+    struct sigaction inherited {};
+    if (sigaction(signal, nullptr, &inherited) == 0 &&
+        inherited.sa_handler == SIG_IGN) {
+      continue;
+    }
     sigaction(signal, &action, nullptr);
   }
 }
@@ -295,42 +423,7 @@ bool DropPrivileges() {
 }
 
 void WriteToConsole(std::span<const std::string> pieces) {
-  constexpr std::size_t kMaxVectors = 64;
-  iovec vectors[kMaxVectors];
-  std::size_t next = 0;  // the first piece not yet written whole
-  std::size_t done = 0;  // bytes of it already written
-  while (next < pieces.size()) {
-    std::size_t count = 0;
-    for (std::size_t i = next; i < pieces.size() && count < kMaxVectors;
-         ++i, ++count) {
-      const std::size_t skip = i == next ? done : 0;
-      vectors[count] = {const_cast<char*>(pieces[i].data()) + skip,
-                        pieces[i].size() - skip};
-    }
-    const ssize_t written =
-        writev(STDOUT_FILENO, vectors, static_cast<int>(count));
-    if (written < 0) {
-      if (errno == EINTR) continue;
-      // Standard output may have been left non-blocking by another program
-      // sharing it: wait until it takes more.
-      if (errno == EAGAIN || errno == EWOULDBLOCK) {
-        pollfd writable{STDOUT_FILENO, POLLOUT, 0};
-        poll(&writable, 1, -1);
-        continue;
-      }
-      return;  // gone: the records are in the log file
-    }
-    for (auto left = static_cast<std::size_t>(written); next < pieces.size();) {
-      const std::size_t rest = pieces[next].size() - done;
-      if (left < rest) {
-        done += left;
-        break;
-      }
-      left -= rest;
-      ++next;
-      done = 0;
-    }
-  }
+  WriteAll<std::string>(STDOUT_FILENO, pieces);
 }
 
 void ReturnFreeMemory() { malloc_trim(0); }

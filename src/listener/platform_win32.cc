@@ -24,6 +24,7 @@
 #include <string_view>
 #include <vector>
 
+#include "common/messages.h"
 #include "listener/platform.h"
 
 // The C runtime's own split of the UTF-16 command line, as for argv.
@@ -65,14 +66,13 @@ std::string Utf8(std::wstring_view wide) {
 std::wstring WidePath(const std::string& name) {
   std::wstring path = Wide(name);
   constexpr std::size_t kShortLimit = MAX_PATH - 12;  // room for 8.3 names
-  if (path.size() < kShortLimit || path.starts_with(L"\\\\?\\") ||
-      path.starts_with(L"\\\\.\\")) {
-    return path;
-  }
+  if (path.starts_with(L"\\\\?\\") || path.starts_with(L"\\\\.\\")) return path;
+  // The limit is on the full path, which a short name in a deep folder can
+  // exceed.
   std::wstring full(GetFullPathNameW(path.c_str(), 0, nullptr, nullptr), L'\0');
   full.resize(GetFullPathNameW(path.c_str(), static_cast<DWORD>(full.size()),
                                full.data(), nullptr));
-  if (full.empty()) return path;
+  if (full.size() < kShortLimit) return path;
   if (full.starts_with(L"\\\\")) return L"\\\\?\\UNC\\" + full.substr(2);
   return L"\\\\?\\" + full;
 }
@@ -93,20 +93,28 @@ void AppendAsText(std::string& out, std::string_view bytes) {
 }
 
 // All of `bytes` in one write where the handle takes them, where text mode
-// makes one for every few hundred bytes. The results of writes are not
-// looked at beyond that: a console or disk that is gone or full must not
-// stop the server.
-void WriteAll(HANDLE handle, std::string_view bytes) {
-  while (!bytes.empty()) {
+// makes one for every few hundred bytes; on a failure, how many it took
+// before. A console or disk that is gone or full must not stop the server.
+FileWrite WriteAll(HANDLE handle, std::string_view bytes) {
+  FileWrite result;
+  while (result.written < bytes.size()) {
     DWORD written = 0;
-    const auto size =
-        static_cast<DWORD>(std::min<std::size_t>(bytes.size(), 1u << 30));
-    if (!WriteFile(handle, bytes.data(), size, &written, nullptr) ||
-        written == 0) {
-      return;
+    const auto size = static_cast<DWORD>(
+        std::min<std::size_t>(bytes.size() - result.written, 1u << 30));
+    // What a failed write took still counts: the next must not repeat it.
+    const BOOL ok = WriteFile(handle, bytes.data() + result.written, size,
+                              &written, nullptr);
+    result.written += written;
+    if (!ok || written == 0) {
+      const DWORD error = GetLastError();
+      result.failure =
+          !ok && (error == ERROR_DISK_FULL || error == ERROR_HANDLE_DISK_FULL)
+              ? FileWrite::Failure::kFull
+              : FileWrite::Failure::kOther;
+      break;
     }
-    bytes.remove_prefix(written);
   }
+  return result;
 }
 
 // The console as the user had it, put back when the process ends.
@@ -116,12 +124,21 @@ struct ConsoleState {
   HANDLE input = nullptr;
   bool inputModeSet = false;
   DWORD inputMode = 0;
+  DWORD inputModeOurs = 0;  // as the console reports the mode we set
 };
 ConsoleState console;
 
+// Puts back only what is still as the server set it: a code page the user
+// chose meanwhile (chcp 1252, for legacy senders) stays theirs.
 void RestoreConsole() {
-  if (console.codePageSet) SetConsoleOutputCP(console.codePage);
-  if (console.inputModeSet) SetConsoleMode(console.input, console.inputMode);
+  if (console.codePageSet && GetConsoleOutputCP() == CP_UTF8) {
+    SetConsoleOutputCP(console.codePage);
+  }
+  DWORD mode = 0;
+  if (console.inputModeSet && GetConsoleMode(console.input, &mode) &&
+      mode == console.inputModeOurs) {
+    SetConsoleMode(console.input, console.inputMode);
+  }
 }
 
 bool IsConsole(DWORD which) {
@@ -143,9 +160,11 @@ void PrepareConsole() {
   }
   console.input = GetStdHandle(STD_INPUT_HANDLE);
   if (GetConsoleMode(console.input, &console.inputMode)) {
-    console.inputModeSet = SetConsoleMode(
-        console.input,
-        (console.inputMode | ENABLE_EXTENDED_FLAGS) & ~ENABLE_QUICK_EDIT_MODE);
+    console.inputModeSet =
+        SetConsoleMode(console.input,
+                       (console.inputMode | ENABLE_EXTENDED_FLAGS) &
+                           ~ENABLE_QUICK_EDIT_MODE) &&
+        GetConsoleMode(console.input, &console.inputModeOurs);
   }
   std::atexit(RestoreConsole);
 }
@@ -296,7 +315,15 @@ bool RunAsService(const std::function<void()>& serve) {
   service.serve = serve;
   const SERVICE_TABLE_ENTRYW table[] = {
       {const_cast<wchar_t*>(kServiceName), ServiceMain}, {nullptr, nullptr}};
-  return StartServiceCtrlDispatcherW(table) != 0 || service.running;
+  // Started by the manager, the process serves only as its service. Run as
+  // a console program instead, it would write a banner for a start the
+  // manager counts as failed, hold the port against the start retried, and
+  // be ended by the manager all the same.
+  if (StartServiceCtrlDispatcherW(table) == 0) {
+    LogEvent(EVENTLOG_ERROR_TYPE, kServiceUnreachable);
+    std::exit(kExitService);
+  }
+  return true;
 }
 
 void ReportRunning() {
@@ -315,9 +342,37 @@ void WriteReport(std::string_view line) {
   if (service.running) {
     LogEvent(EVENTLOG_WARNING_TYPE, line);
   } else {
-    std::fwrite(line.data(), 1, line.size(), stderr);
+    WriteText(stderr, line);
   }
 }
+
+void WriteText(std::FILE* stream, std::string_view text) {
+  const HANDLE handle = HandleOf(stream);
+  std::string crlf;
+  AppendAsText(crlf, text);
+  DWORD mode = 0;
+  if (!GetConsoleMode(handle, &mode)) {
+    WriteAll(handle, crlf);
+    return;
+  }
+  // As UTF-16, which a console shows whatever its code page.
+  const std::wstring wide = Wide(crlf);
+  for (std::size_t at = 0; at < wide.size();) {
+    // Old consoles refuse long writes.
+    const auto size =
+        static_cast<DWORD>(std::min<std::size_t>(wide.size() - at, 8192));
+    DWORD written = 0;
+    if (!WriteConsoleW(handle, wide.data() + at, size, &written, nullptr) ||
+        written == 0) {
+      return;
+    }
+    at += written;
+  }
+}
+
+// A console takes each write whole, and a pipe queues writes whole: a
+// report cannot land inside a block of records.
+bool OutputsShareStream() { return false; }
 
 // A NUL we opened is known; one inherited cannot be told from a serial
 // port or a printer by its file type, and those must be written.
@@ -337,13 +392,23 @@ std::FILE* OpenLogFile(const std::string& name, bool regularFileOnly) {
   // append mode only seeks to the end first, which a truncation between the
   // seek and the write turns into a hole. Shared with other readers and
   // writers, and with rotation by renaming or deleting.
+  // Opened again after rotation, a reparse point (a symbolic link, a
+  // junction) at the name is opened itself, and refused, rather than
+  // followed to wherever its maker pointed it.
   const HANDLE handle =
       CreateFileW(WidePath(name).c_str(), FILE_APPEND_DATA,
                   FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                  nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+                  nullptr, OPEN_ALWAYS,
+                  FILE_ATTRIBUTE_NORMAL |
+                      (regularFileOnly ? FILE_FLAG_OPEN_REPARSE_POINT : 0),
+                  nullptr);
   if (handle == INVALID_HANDLE_VALUE) return nullptr;
-  // A pipe or a device someone put at the name is no log file.
-  if (regularFileOnly && GetFileType(handle) != FILE_TYPE_DISK) {
+  // Nor is a pipe or a device someone put at the name a log file.
+  BY_HANDLE_FILE_INFORMATION info;
+  if (regularFileOnly &&
+      (GetFileType(handle) != FILE_TYPE_DISK ||
+       !GetFileInformationByHandle(handle, &info) ||
+       (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0)) {
     CloseHandle(handle);
     return nullptr;
   }
@@ -359,11 +424,21 @@ std::FILE* OpenLogFile(const std::string& name, bool regularFileOnly) {
   return file;
 }
 
-void WriteToFile(std::FILE* file, std::string_view bytes) {
+std::string_view FileText(std::string_view bytes, std::span<std::size_t> ends) {
   static std::string text;  // only the receive path writes the file
   text.clear();
-  AppendAsText(text, bytes);
-  WriteAll(HandleOf(file), text);
+  std::size_t from = 0;
+  for (std::size_t& end : ends) {
+    AppendAsText(text, bytes.substr(from, end - from));
+    from = end;
+    end = text.size();
+  }
+  AppendAsText(text, bytes.substr(from));
+  return text;
+}
+
+FileWrite WriteToFile(std::FILE* file, std::string_view bytes) {
+  return WriteAll(HandleOf(file), bytes);
 }
 
 namespace {

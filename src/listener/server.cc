@@ -40,6 +40,9 @@ constexpr std::size_t kMaxRecord = kMaxDatagram + 256;
 // to show what it was given.
 constexpr auto kStopDrainLimit = std::chrono::seconds(2);
 constexpr auto kStopConsoleLimit = std::chrono::seconds(1);
+// While records wait for a log file that takes none (a full disk), how long
+// the receive may wait before the file is tried again.
+constexpr int kRetryWriteMs = 1000;
 
 // Time stamp text for a moment of the local clock.
 void Render(std::time_t time, char (&out)[kTimestampLength]) {
@@ -84,7 +87,7 @@ void BackOff(int consecutiveFailures) {
 
 // Records composed since the last write: the file's bytes, the console's
 // where they differ (annotation wording, escapes), and where each record
-// ends in the console's.
+// ends in each.
 class Gathered {
  public:
   Gathered(std::optional<Output> console, bool annotate)
@@ -97,6 +100,7 @@ class Gathered {
       shown_ = &consoleBytes_;
     }
     ends_.reserve(kMaxGathered);
+    fileEnds_.reserve(kMaxGathered);
   }
   Gathered(const Gathered&) = delete;
   Gathered& operator=(const Gathered&) = delete;
@@ -105,6 +109,7 @@ class Gathered {
     const Message message{TextOf(datagram), arrival, datagram.senderNetOrder};
     const PriorityHeader header = ParsePriority(message.text);
     AppendRecord(file_, Output::kLogFile, message, header, annotate_);
+    fileEnds_.push_back(file_.size());
     if (shown_ == nullptr) return;
     if (shown_ != &file_) {
       AppendRecord(*shown_, *console_, message, header, annotate_);
@@ -113,9 +118,10 @@ class Gathered {
   }
 
   bool Full() const {
-    return file_.size() >= kWriteThreshold || ends_.size() >= kMaxGathered;
+    return file_.size() >= kWriteThreshold || fileEnds_.size() >= kMaxGathered;
   }
   const std::string& file() const { return file_; }
+  std::span<std::size_t> fileEnds() { return fileEnds_; }
   std::string_view console() const {
     return shown_ != nullptr ? *shown_ : std::string_view();
   }
@@ -125,6 +131,7 @@ class Gathered {
     file_.clear();
     consoleBytes_.clear();
     ends_.clear();
+    fileEnds_.clear();
   }
 
  private:
@@ -136,6 +143,7 @@ class Gathered {
   // a console.
   std::string* shown_ = &file_;
   std::vector<std::size_t> ends_;
+  std::vector<std::size_t> fileEnds_;
 };
 
 // The datagram loop: drain the socket in batches, composing records into
@@ -154,9 +162,9 @@ class Receiver {
 
   // The banner: console first, then the file.
   void Announce(std::string_view banner) {
-    const std::size_t end = banner.size();
+    std::size_t end = banner.size();
     if (console_.form()) console_.Push(banner, std::span(&end, 1));
-    console_.Report(log_.Write(banner));
+    console_.Report(log_.Write(banner, std::span(&end, 1)));
   }
 
   // Once the server runs as the user it keeps.
@@ -216,7 +224,7 @@ class Receiver {
   // them as fast as the console does: a console that lags or is paused
   // costs the console records, never the file.
   void WriteOut() {
-    console_.Report(log_.Write(gathered_.file()));
+    console_.Report(log_.Write(gathered_.file(), gathered_.fileEnds()));
     if (!gathered_.ends().empty()) {
       console_.Push(gathered_.console(), gathered_.ends());
     }
@@ -224,11 +232,14 @@ class Receiver {
   }
 
   // Reports drops when due; returns how long the receive may wait before
-  // they must be looked at again (-1: as long as it takes).
+  // they must be looked at again, or the log file tried again (-1: as long
+  // as it takes).
   int UntilDropsAreDue() {
     const Clock::time_point now = Clock::now();
     console_.Report(drops_.Check(now));
-    return drops_.MillisecondsUntilDue(now);
+    const int drops = drops_.MillisecondsUntilDue(now);
+    if (!log_.Holding()) return drops;
+    return drops < 0 ? kRetryWriteMs : std::min(drops, kRetryWriteMs);
   }
 
   // Asked to stop: what the socket already holds is recorded too, and the
@@ -241,6 +252,7 @@ class Receiver {
       Take(received);
     } while (received > 0 && Clock::now() < deadline);
     WriteOut();
+    console_.Report(log_.Last());
     console_.Report(drops_.Last());
     console_.Flush(kStopConsoleLimit);
     EndAfterStop();
@@ -257,8 +269,8 @@ class Receiver {
 }  // namespace
 
 void ExitWith(int code, std::string_view text) {
-  std::fwrite(text.data(), 1, text.size(), stdout);
   std::fflush(nullptr);
+  WriteText(stdout, text);
   EndProcess(code, text);
 }
 

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/mount.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -10,6 +11,7 @@
 #include <cstdio>
 #include <cstring>
 #include <fstream>
+#include <optional>
 #include <random>
 #include <string>
 #include <thread>
@@ -112,13 +114,17 @@ TEST(Faults, RandomBurstKeepsEveryRecordAndNoMemory) {
   }
 }
 
-// A log file on a file system that fills up: the server stays up, and once
-// there is room again it goes on appending.
-TEST(Faults, FullFileSystemThenRoomAgain) {
+// A log file on a file system that fills up: the server stays up, and what
+// finds no room waits in memory (8 MiB at most) and reaches the file once
+// there is room, so that every record in the file is whole and in order,
+// and those beyond what memory holds are missing whole. Standard error says
+// when the disk filled and, once writing resumes, exactly how many records
+// were lost.
+TEST(Faults, FullFileSystemKeepsRecordsWhole) {
   TempDir dir;
   const auto small = dir.path() / "small";
   std::filesystem::create_directory(small);
-  if (mount("tmpfs", small.c_str(), "tmpfs", 0, "size=256k") != 0) {
+  if (mount("tmpfs", small.c_str(), "tmpfs", 0, "size=16m") != 0) {
     GTEST_SKIP() << "cannot mount a small tmpfs here (needs root): "
                  << std::strerror(errno);
   }
@@ -126,29 +132,60 @@ TEST(Faults, FullFileSystemThenRoomAgain) {
     std::filesystem::path path;
     ~Unmount() { umount2(path.c_str(), MNT_DETACH); }
   } unmount{small};
-  {
-    std::ofstream filler(small / "filler", std::ios::binary);
-    filler << std::string(128 * 1024, 'f');
-  }
+  GiveToServer(small);
   const int port = FreeUdpPort();
   ServerProcess server({"-p", std::to_string(port), "-o", "small/test.log"},
                        dir.path());
-  ASSERT_TRUE(WaitForBanner(small / "test.log"));
+  const auto log = small / "test.log";
+  ASSERT_TRUE(WaitForBanner(log));
+  {
+    std::ofstream filler(small / "filler", std::ios::binary);
+    const std::string block(4096, 'f');
+    while (filler.write(block.data(), block.size())) {
+    }
+  }
+  // Records of two sizes, numbered, so that a torn one shows: 300 KB that
+  // memory holds, then 9 MB that it does not.
+  const auto record = [](int i) {
+    return std::string(i < 300 ? 992 : 9992, '.') + Numbered('f', i);
+  };
+  constexpr int kCount = 1200;
   UdpSocket sender;
-  const std::string record = std::string(999, 'r') + "\n";
-  for (int i = 0; i < 300; ++i) SendPaced(sender, port, record);
-  ASSERT_TRUE(WaitUntil([&] {
-    return server.ConsoleText().size() >= OnDisk(record).size() * 300;
-  }));
-  EXPECT_LT(std::filesystem::file_size(small / "test.log"), 300 * 1000u);
-  EXPECT_TRUE(server.Running());
+  for (int i = 0; i < kCount; ++i) SendPaced(sender, port, record(i));
+  const std::string full =
+      "syslog-listen: the disk is full: cannot write to the log file "
+      "small/test.log; records wait in memory until there is room\n";
+  ASSERT_TRUE(WaitUntil([&] { return server.Reports() == OnDisk(full); }))
+      << server.Reports();
 
   std::filesystem::remove(small / "filler");
   sender.SendTo(port, "room again\n");
+  std::string text;
+  ASSERT_TRUE(WaitUntil([&] {
+    text = ReadFile(log);
+    return text.ends_with(OnDisk("room again\n"));
+  })) << text.size();
+  // Whole records, in order, the first 300 all there.
+  std::size_t at = RealSize(OnDisk(Banner(port)));
+  int kept = 0;
+  for (int i = 0; i < kCount; ++i) {
+    const std::string expected = OnDisk(record(i));
+    if (text.compare(at, expected.size(), expected) != 0) {
+      ASSERT_GE(i, 300) << "record " << i << " is missing or torn";
+      continue;
+    }
+    at += expected.size();
+    ++kept;
+  }
+  EXPECT_EQ("", Mismatch(OnDisk("room again\n"), text.substr(at)));
+  EXPECT_LT(kept, kCount);
+  const std::string resumed =
+      "syslog-listen: writing to the log file small/test.log again; " +
+      std::to_string(kCount - kept) +
+      " records were lost while it took none (more than memory holds)\n";
   EXPECT_TRUE(WaitUntil([&] {
-    const std::string text = ReadFile(small / "test.log");
-    return text.find(OnDisk("room again\n")) != std::string::npos;
-  }));
+    return server.Reports() == OnDisk(full + resumed);
+  })) << server.Reports();
   EXPECT_TRUE(server.Running());
 }
 
@@ -198,22 +235,29 @@ TEST(Faults, CopyTruncateRotationLosesNothing) {
 }
 
 // Only a terminal gets a message's control characters escaped (C0 and DEL
-// in caret notation, the UTF-8 forms of C1 as \u0080 to \u009F, a lone CR
-// as ^M); a pipe gets the raw bytes, as the log file always does.
+// in caret notation, the UTF-8 forms of C1 as \u0080 to \u009F, also from
+// two datagrams, a lone CR as ^M); a pipe gets the raw bytes, as the log
+// file always does.
 TEST(Faults, ControlCharactersReachATerminalOnlyEscaped) {
+  // The last two make a CSI between them, where records run together.
   const std::string sent[] = {"<13>\x1b]0;owned\x07\x1b[2Jhi\x7f\n",
                               std::string("tab\there\r\n\x01\x9b\xc3\xa9\n"),
                               "\xc2\x9b"
                               "2J\xc2\x9d"
-                              "0;t\xc2\x9c ok\rforged\n"};
+                              "0;t\xc2\x9c ok\rforged\n",
+                              "A\xc2",
+                              "\x9b"
+                              "31mRED\n"};
   const std::string raw =
       "\x1b]0;owned\x07\x1b[2Jhi\x7f\ntab\there\r\n\x01\x9b\xc3\xa9\n"
       "\xc2\x9b"
       "2J\xc2\x9d"
-      "0;t\xc2\x9c ok\rforged\n";
+      "0;t\xc2\x9c ok\rforged\nA\xc2\x9b"
+      "31mRED\n";
   const std::string escaped =
       "^[]0;owned^G^[[2Jhi^?\ntab\there\r\n^A\x9b\xc3\xa9\n"
-      "\\u009B2J\\u009D0;t\\u009C ok^Mforged\n";
+      "\\u009B2J\\u009D0;t\\u009C ok^Mforged\nA\\xC2\x9b"
+      "31mRED\n";
   for (Console console : {Console::kPipe, Console::kTerminal}) {
     // A pseudo-terminal is no Windows console.
     if (console == Console::kTerminal && WindowsServer()) continue;
@@ -291,6 +335,48 @@ TEST(Faults, AConsoleNobodyReadsCostsTheFileNothing) {
     return console.size() >= RealSize(expected);
   }));
   EXPECT_EQ("", Mismatch(expected, MaskTimestamps(console)));
+}
+
+// Started with SIGHUP and SIGINT ignored (nohup; a script's background
+// job), the server leaves them ignored and runs on; SIGTERM still stops it,
+// and is what ended it.
+TEST(Faults, SignalsIgnoredAtStartStayIgnored) {
+  if (WindowsServer()) GTEST_SKIP() << "POSIX signals";
+  TempDir dir;
+  const int port = FreeUdpPort();
+  std::vector<std::string> command = {"sh", "-c",
+                                      "trap '' HUP INT; exec \"$@\"", "sh"};
+  for (const std::string& word : ServerCommand()) command.push_back(word);
+  command.insert(command.end(), {"-p", std::to_string(port), "-o", "test.log"});
+  ChildProcess server(command, dir.path(), Console::kFile, "");
+  ASSERT_TRUE(WaitForBanner(dir.path() / "test.log"));
+  server.Signal(SIGHUP);
+  server.Signal(SIGINT);
+  server.Signal(SIGTERM);
+  const std::optional<int> status = server.WaitForStatus();
+  ASSERT_TRUE(status.has_value()) << "still running";
+  EXPECT_TRUE(WIFSIGNALED(*status) && WTERMSIG(*status) == SIGTERM)
+      << "status " << *status;
+}
+
+// With standard output a pipe that nobody reads (a pager waiting for a
+// key), the server's reports still reach standard error, and a stop ends
+// the server all the same.
+TEST(Faults, ReportsDoNotWaitForAStalledConsole) {
+  Running run({}, Console::kPipe);
+  ASSERT_TRUE(run.ready());
+  // More than the pipe holds: the console's writer waits from here on.
+  for (int i = 0; i < 200; ++i) {
+    run.SendPaced(std::string(992, '.') + Numbered('p', i));
+  }
+  run.server().Signal(SIGSTOP);
+  for (int i = 0; i < 100000; ++i) run.Send(Numbered('d', i));
+  run.server().Signal(SIGCONT);
+  EXPECT_TRUE(WaitUntil([&] {
+    return run.server().ErrorText().find(" dropped ") != std::string::npos;
+  })) << run.server().ErrorText();
+  run.server().Signal(WindowsServer() ? SIGINT : SIGTERM);
+  EXPECT_TRUE(run.server().WaitForStatus().has_value()) << "still running";
 }
 
 // Started as root, the server gives up root once the socket is bound and the

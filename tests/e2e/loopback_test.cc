@@ -140,6 +140,16 @@ TEST(Loopback, StartUpFailuresAndCommandLineErrors) {
     }
     EXPECT_EQ("", ReadFile(dir.path() / "stderr.out")) << c.args[0];
   }
+  // Wine gives a program on a terminal a console: there the name is shown
+  // as the text it is, whatever the console's code page.
+  if (!WindowsServer()) return;
+  TempDir dir;
+  ServerProcess server(cases[0].args, dir.path(), Console::kTerminal);
+  EXPECT_EQ(4, server.WaitForExit());
+  EXPECT_TRUE(WaitUntil([&] {
+    return server.ConsoleText().find(cases[0].output.substr(
+               0, cases[0].output.find(" for"))) != std::string::npos;
+  })) << server.ConsoleText();
 }
 
 // A console that is closed or a pipe without reader must not cost a record:

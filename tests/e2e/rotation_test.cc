@@ -171,6 +171,46 @@ TEST(Rotation, NameThatCannotBeReopenedIsReported) {
   }
 }
 
+// After a rename, someone else who may write in the log's directory puts a
+// symbolic link at the name, to a file the server may write: the server
+// does not follow it, says once that it cannot reopen the name, and goes on
+// writing to the open file. A link that root made is followed.
+TEST(Rotation, APlantedLinkIsNotFollowed) {
+  if (geteuid() != 0) GTEST_SKIP() << "needs root, to make another's link";
+  if (WindowsServer()) {
+    GTEST_SKIP() << "wine shows a Unix symbolic link as its target, not as "
+                    "a reparse point";
+  }
+  Running run;
+  ASSERT_TRUE(run.ready());
+  const fs::path victim = run.dir() / "victim";
+  std::ofstream(victim) << "precious\n";
+  GiveToServer(victim);
+  fs::rename(run.log(), run.dir() / "test.log.1");
+  fs::create_symlink(victim, run.log());
+  ASSERT_EQ(0, lchown(run.log().c_str(), 4242, 4242));
+  std::this_thread::sleep_for(kPastACheck);
+  run.Send("planted\n");
+  EXPECT_TRUE(WaitUntil([&] {
+    return ReadFile(run.dir() / "test.log.1").ends_with(OnDisk("planted\n"));
+  }));
+  EXPECT_TRUE(WaitUntil([&] {
+    return run.server().Reports() ==
+           OnDisk(
+               "syslog-listen: cannot reopen the log file test.log; still "
+               "writing to the open one\n");
+  })) << run.server().Reports();
+  EXPECT_EQ("precious\n", ReadFile(victim));
+
+  fs::remove(run.log());
+  fs::create_symlink("own.log", run.log());
+  int polls = 0;
+  EXPECT_TRUE(WaitUntil([&] {
+    if (polls++ % 40 == 0) run.Send("followed\n");
+    return ReadFile(run.dir() / "own.log").ends_with("followed\n");
+  }));
+}
+
 // logrotate's own "create" rotation, forced four times while records flow:
 // every record is in exactly one of the rotated files, in order, and those
 // sent a second after the last rotation are in the new file.

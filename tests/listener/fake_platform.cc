@@ -1,5 +1,6 @@
 #include "listener/fake_platform.h"
 
+#include <algorithm>
 #include <cstdlib>
 
 #include "listener/platform.h"
@@ -26,7 +27,22 @@ void EndProcess(int code, std::string_view) { std::exit(code); }
 
 void WriteReport(std::string_view) {}
 
-void WriteToFile(std::FILE*, std::string_view) {}
+void WriteText(std::FILE*, std::string_view) {}
+
+bool OutputsShareStream() { return false; }
+
+std::string_view FileText(std::string_view bytes, std::span<std::size_t>) {
+  return bytes;
+}
+
+FileWrite WriteToFile(std::FILE*, std::string_view bytes) {
+  FileWrite result;
+  result.written = std::min(bytes.size(), script.fileRoom);
+  script.fileRoom -= result.written;
+  script.file.append(bytes.substr(0, result.written));
+  if (result.written < bytes.size()) result.failure = FileWrite::Failure::kFull;
+  return result;
+}
 
 bool IsNullDevice(std::FILE*) { return false; }
 
