@@ -3,7 +3,6 @@
 #ifndef SYSLOG_LISTEN_TESTS_LISTENER_FAKE_PLATFORM_H_
 #define SYSLOG_LISTEN_TESTS_LISTENER_FAKE_PLATFORM_H_
 
-#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -15,9 +14,6 @@ struct Script {
   bool startSockets = true;
   bool openSocket = true;
   bool bind = true;
-  // Bytes the log file takes before its disk is full, and what it took.
-  std::size_t fileRoom = SIZE_MAX;
-  std::string file{};
   // Filled by the fake: "open <name>", "start", "socket", "bind <port>".
   std::vector<std::string> calls{};
 };

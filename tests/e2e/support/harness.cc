@@ -406,18 +406,21 @@ std::string ChildProcess::ErrorText() {
                                             : "";
 }
 
-std::string ChildProcess::Reports() {
-  const std::string errors = ErrorText();
-  std::string own;
-  for (std::size_t at = 0; at < errors.size();) {
-    const std::size_t end = std::min(errors.find('\n', at), errors.size());
-    const std::string_view line(errors.data() + at, end + 1 - at);
-    if (line.find(" dropped on this machine ") == std::string_view::npos) {
-      own.append(line);
-    }
-    at = end + 1;
+std::string ChildProcess::Reports() { return WithoutMachineDrops(ErrorText()); }
+
+std::string WithoutMachineDrops(std::string text) {
+  static constexpr std::string_view kLine =
+      " UDP datagrams dropped on this "
+      "machine since start (receive queues full or other errors)";
+  // Anywhere, not only between lines: wine may split a block of records
+  // written to a pipe, and a report land whole between its parts.
+  for (auto at = text.find(kLine); at != std::string::npos;
+       at = text.find(kLine, at)) {
+    at = text.rfind("syslog-listen: ", at);
+    const std::size_t end = text.find('\n', at);
+    text.erase(at, end == std::string::npos ? end : end + 1 - at);
   }
-  return own;
+  return text;
 }
 
 namespace {

@@ -140,8 +140,7 @@ class ChildProcess {
   // Everything written to standard output so far.
   std::string ConsoleText();
   std::string ErrorText();
-  // ErrorText without the Windows build's drop reports: they count the
-  // whole machine's drops, other tests' among them.
+  // ErrorText without the Windows build's drop reports.
   std::string Reports();
 
  private:
@@ -155,6 +154,10 @@ class ChildProcess {
   std::size_t errorsFilled_ = 0;  // bytes we stalled it with
   std::string errorsRead_;
 };
+
+// `text` without the Windows build's drop reports: they count the whole
+// machine's drops, other tests' among them.
+std::string WithoutMachineDrops(std::string text);
 
 // The server under test, started with `args`.
 class ServerProcess : public ChildProcess {
