@@ -1,64 +1,48 @@
 #!/bin/sh
-# Builds the release artifacts from this checkout, reproducibly, into one
-# folder (release/ unless given), and prints their absolute paths as its
-# last lines:
-#   syslog-listen_VERSION_ARCH.deb           Debian package (dpkg-deb)
+# Builds the release artifacts from this checkout's tracked files, as they
+# stand, reproducibly, and prints their absolute paths as its last lines:
+#   syslog-listen_VERSION_ARCH.deb           Debian package (debhelper)
 #   syslog-listen-VERSION-windows-x64.zip    syslog-listen.exe, README.txt,
 #                                            LICENSE.txt
 #   SHA256SUMS                               for both
-# Two runs from clean clones of the same commit, in any folders, give the
-# same bytes: times come from the commit, build paths are mapped away, and
-# file order, modes and time zone are pinned.
+# They go into the folder given (relative to where this is called from), or
+# release/ in the checkout; the folder is made if need be, and only these
+# three files in it are replaced.
+# Two runs from clones of the same commit, in any folders (spaces and
+# letters beyond ASCII included), with any time zone and umask, give the
+# same bytes: times come from the commit, and both builds run on a copy of
+# the sources in a fresh folder of plain letters, whose path is mapped away.
 # Usage: scripts/release.sh [output folder]
 set -eu
+caller=$PWD
 cd "$(dirname "$0")/.."
-top=$PWD
-out=${1:-release}
-scripts/setup.sh g++-mingw-w64-x86-64 dpkg-dev zip git
+case ${1:-} in
+  "") out=$PWD/release ;;
+  /*) out=$1 ;;
+  *) out=$caller/$1 ;;
+esac
+scripts/setup.sh g++-mingw-w64-x86-64 debhelper dpkg-dev zip git
 
 umask 022
 export TZ=UTC LC_ALL=C.UTF-8
 SOURCE_DATE_EPOCH=$(git log -1 --format=%ct)
 export SOURCE_DATE_EPOCH
-maintainer="syslog-listen developers <maintainers@syslog-listen.invalid>"
-build=build-release
-rm -rf "$build" "$out"
-mkdir -p "$build" "$out"
-out=$(cd "$out" && pwd)
+version=$(sed -n 's/^project(syslog_listen VERSION \([0-9.]*\).*/\1/p' \
+  CMakeLists.txt)
+maintainer=$(sed -n 's/^Maintainer: //p' dist/debian/control)
+work=$(mktemp -d /tmp/syslog-listen-release.XXXXXX)
+trap 'rm -rf "$work"' EXIT
+src=$work/syslog-listen-$version
+mkdir "$src"
+git ls-files -z | tar --null -T - -cf - | tar -xf - -C "$src"
 
-# Linux: Debian's build flags (hardening; build paths mapped away), a
-# dynamically linked executable, as Debian packages do.
-DEB_BUILD_MAINT_OPTIONS=hardening=+all
-export DEB_BUILD_MAINT_OPTIONS
-cmake -S . -B "$build/linux" -DCMAKE_BUILD_TYPE=Release \
-  -DCMAKE_INSTALL_PREFIX=/usr -DSYSLOG_LISTEN_UNIT_DIR=/lib/systemd/system \
-  -DSYSLOG_LISTEN_WERROR=ON -DSYSLOG_LISTEN_TESTS=OFF \
-  -DCMAKE_CXX_FLAGS="$(dpkg-buildflags --get CPPFLAGS) $(dpkg-buildflags --get CXXFLAGS)" \
-  -DCMAKE_EXE_LINKER_FLAGS="$(dpkg-buildflags --get LDFLAGS)" >/dev/null
-cmake --build "$build/linux" --parallel >/dev/null
-version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$build/linux/CMakeCache.txt")
-
-# Windows: the cross build, with its own paths mapped away (the toolchain
-# leaves the time stamp out of the executable).
-cmake -S . -B "$build/windows" \
-  -DCMAKE_TOOLCHAIN_FILE="$top/cmake/mingw-w64-x86_64.cmake" \
-  -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF -DSYSLOG_LISTEN_WERROR=ON \
-  -DCMAKE_CXX_FLAGS="-ffile-prefix-map=$top=." >/dev/null
-cmake --build "$build/windows" --parallel >/dev/null
-
-# Every file and folder gets the commit's time, so that archives built from
-# them do too.
-stamp() { find "$@" -exec touch -h -d "@$SOURCE_DATE_EPOCH" {} +; }
-
-# The Debian package.
-root=$build/deb
-DESTDIR=$root cmake --install "$build/linux" --strip >/dev/null
-# As Debian's own tools strip: the compiler's notes go too.
-strip --remove-section=.comment "$root/usr/bin/syslog-listen"
-doc=$root/usr/share/doc/syslog-listen
-mkdir -p "$doc" "$root/DEBIAN"
-gzip -9n "$root/usr/share/man/man1/syslog-listen.1"
-cp README.md "$doc/"
+# The Debian package, as Debian builds one: dpkg-buildflags maps the build
+# path away, debhelper strips, compresses, writes the maintainer scripts.
+cp -R "$src/dist/debian" "$src/debian"
+sed -e "s/@VERSION@/$version/g" -e "s/@MAINTAINER@/$maintainer/" \
+  -e "s/@DATE@/$(date -R -d "@$SOURCE_DATE_EPOCH")/" \
+  "$src/debian/changelog.in" >"$src/debian/changelog"
+rm "$src/debian/changelog.in"
 {
   printf 'Format: https://www.debian.org/doc/packaging-manuals/copyright-format/1.0/\n'
   printf 'Upstream-Name: syslog-listen\n\nFiles: *\n'
@@ -66,43 +50,35 @@ cp README.md "$doc/"
   printf 'License: Expat\n'
   # The licence text, indented, a blank line as " .".
   sed -n '/^Permission/,$p' LICENSE | sed 's/^$/./; s/^/ /'
-} >"$doc/copyright"
-sed -e "s/@VERSION@/$version/g" -e "s/@MAINTAINER@/$maintainer/" \
-  -e "s/@DATE@/$(date -R -d "@$SOURCE_DATE_EPOCH")/" \
-  dist/debian/changelog.in | gzip -9n >"$doc/changelog.gz"
-# dpkg-shlibdeps reads the package's control file; a bare one will do.
-mkdir -p "$build/shlibs/debian"
-printf 'Source: syslog-listen\n\nPackage: syslog-listen\nArchitecture: any\n' \
-  >"$build/shlibs/debian/control"
-depends=$(cd "$build/shlibs" &&
-  dpkg-shlibdeps -O "$top/$root/usr/bin/syslog-listen" |
-  sed -n 's/^shlibs:Depends=//p')
-[ -n "$depends" ] || { echo "release: no dependencies found" >&2; exit 1; }
-arch=$(dpkg --print-architecture)
-size=$(du -sk --apparent-size "$root/usr" "$root/lib" | awk '{s += $1} END {print s}')
-sed -e "s/@VERSION@/$version/" -e "s/@ARCH@/$arch/" \
-  -e "s/@MAINTAINER@/$maintainer/" -e "s/@SIZE@/$size/" \
-  -e "s/@DEPENDS@/$depends/" dist/debian/control.in >"$root/DEBIAN/control"
-# What dpkg --verify checks the installed files against.
-(cd "$root" && find . -type f ! -path './DEBIAN/*' | sed 's|^\./||' |
-  LC_ALL=C sort | xargs md5sum) >"$root/DEBIAN/md5sums"
-chmod -R u+rwX,go+rX,go-w "$root"
-stamp "$root"
-deb=$out/syslog-listen_${version}_$arch.deb
-dpkg-deb --root-owner-group -Zxz --build "$root" "$deb" >/dev/null
+} >"$src/debian/copyright"
+(cd "$src" && dpkg-buildpackage -b -us -uc >"$work/deb.log" 2>&1) ||
+  { cat "$work/deb.log"; exit 1; }
+deb=$(cd "$work" && ls syslog-listen_"$version"_*.deb)
 
-# The Windows zip: the executable, and CR LF texts a Windows user reads.
-zipdir=$build/zip
-mkdir -p "$zipdir"
-cp "$build/windows/syslog-listen.exe" "$zipdir/"
-sed 's/$/\r/' "$build/windows/README.txt" >"$zipdir/README.txt"
+# Windows: the cross build, its path mapped away too (the toolchain leaves
+# the time stamp out of the executable).
+cmake -S "$src" -B "$work/windows" \
+  -DCMAKE_TOOLCHAIN_FILE="$src/cmake/mingw-w64-x86_64.cmake" \
+  -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF -DSYSLOG_LISTEN_WERROR=ON \
+  -DCMAKE_CXX_FLAGS="-ffile-prefix-map=$work=." >/dev/null
+cmake --build "$work/windows" --parallel >/dev/null
+zipdir=$work/zip
+mkdir "$zipdir"
+x86_64-w64-mingw32-strip -o "$zipdir/syslog-listen.exe" \
+  "$work/windows/syslog-listen.exe"
+# CR LF texts, as a Windows user reads them.
+sed 's/$/\r/' "$work/windows/README.txt" >"$zipdir/README.txt"
 sed 's/$/\r/' LICENSE >"$zipdir/LICENSE.txt"
-stamp "$zipdir"
+find "$zipdir" -exec touch -d "@$SOURCE_DATE_EPOCH" {} +
 chmod 644 "$zipdir"/*
-zip=$out/syslog-listen-$version-windows-x64.zip
-(cd "$zipdir" && zip -X -9 -q "$zip" syslog-listen.exe README.txt LICENSE.txt)
+zip=syslog-listen-$version-windows-x64.zip
+(cd "$zipdir" && zip -X -9 -q "$work/$zip" syslog-listen.exe README.txt \
+  LICENSE.txt)
 
-(cd "$out" && sha256sum "$(basename "$deb")" "$(basename "$zip")" >SHA256SUMS)
-echo "$deb"
-echo "$zip"
-echo "$out/SHA256SUMS"
+(cd "$work" && sha256sum "$deb" "$zip" >SHA256SUMS)
+mkdir -p "$out"
+out=$(cd "$out" && pwd)
+for file in "$deb" "$zip" SHA256SUMS; do
+  cp "$work/$file" "$out/$file"
+  echo "$out/$file"
+done

@@ -198,9 +198,11 @@ void LowerThreadPriority();
 bool Nap(std::chrono::microseconds length);
 
 // When running as root, switches to an unprivileged user and group, with no
-// supplementary groups, so that no fault in the receive path runs as root.
-// Open files and sockets stay usable. True when done or not needed; false
-// when the switch could not be made and the process keeps its privileges.
+// supplementary groups, so that no fault in the receive path runs as root;
+// otherwise gives up every capability it was started with (a service's, to
+// bind a low port and size the receive queue past the system's cap). Open
+// files and sockets stay usable. True when done or not needed; false when
+// the switch could not be made and the process keeps its privileges.
 bool DropPrivileges();
 
 // Converts to the machine's local time; false if it cannot.

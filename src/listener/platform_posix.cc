@@ -3,6 +3,7 @@
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <grp.h>
+#include <linux/capability.h>
 #include <linux/sock_diag.h>
 #include <malloc.h>
 #include <netinet/in.h>
@@ -11,6 +12,7 @@
 #include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/uio.h>
 #include <unistd.h>
 
@@ -239,8 +241,9 @@ bool StartSockets() { return true; }
 SocketHandle OpenUdpSocket() {
   const int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, IPPROTO_UDP);
   if (fd < 0) return -1;
-  // As root, go past the system's cap (net.core.rmem_max); otherwise the
-  // system grants what it allows. Either way the server runs on.
+  // As root or with CAP_NET_ADMIN (the service's), go past the system's
+  // cap (net.core.rmem_max); otherwise the system grants what it allows.
+  // Either way the server runs on.
   const int size = kReceiveQueueBytes;
   if (setsockopt(fd, SOL_SOCKET, SO_RCVBUFFORCE, &size, sizeof size) != 0) {
     setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &size, sizeof size);
@@ -405,10 +408,21 @@ std::string ReadWholeFile(const char* path) {
   return text;
 }
 
+// Empties every capability set, the ambient one with them.
+void DropCapabilities() {
+  __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
+  __user_cap_data_struct none[_LINUX_CAPABILITY_U32S_3] = {};
+  syscall(SYS_capset, &header, none);
+}
+
 }  // namespace
 
 bool DropPrivileges() {
-  if (geteuid() != 0) return true;
+  if (geteuid() != 0) {
+    // Reducing them cannot fail.
+    DropCapabilities();
+    return true;
+  }
   // Read the file itself rather than through the name service: a static
   // executable cannot load its modules reliably.
   const auto account =

@@ -345,18 +345,22 @@ TEST(Faults, AConsoleNobodyReadsCostsTheFileNothing) {
   EXPECT_EQ("", Mismatch(expected, MaskTimestamps(console)));
 }
 
+// The server's command, run by `prefix`, on `port` with -o test.log.
+std::vector<std::string> Behind(std::vector<std::string> prefix, int port) {
+  for (const std::string& word : ServerCommand()) prefix.push_back(word);
+  prefix.insert(prefix.end(), {"-p", std::to_string(port), "-o", "test.log"});
+  return prefix;
+}
+
 // Started with SIGHUP and SIGINT ignored (nohup; a script's background
 // job), the server leaves them ignored and runs on; SIGTERM still stops it,
 // and is what ended it.
 TEST(Faults, SignalsIgnoredAtStartStayIgnored) {
   if (WindowsServer()) GTEST_SKIP() << "POSIX signals";
   TempDir dir;
-  const int port = FreeUdpPort();
-  std::vector<std::string> command = {"sh", "-c",
-                                      "trap '' HUP INT; exec \"$@\"", "sh"};
-  for (const std::string& word : ServerCommand()) command.push_back(word);
-  command.insert(command.end(), {"-p", std::to_string(port), "-o", "test.log"});
-  ChildProcess server(command, dir.path(), Console::kFile, "");
+  ChildProcess server(
+      Behind({"sh", "-c", "trap '' HUP INT; exec \"$@\"", "sh"}, FreeUdpPort()),
+      dir.path(), Console::kFile, "");
   ASSERT_TRUE(WaitForBanner(dir.path() / "test.log"));
   server.Signal(SIGHUP);
   server.Signal(SIGINT);
@@ -417,6 +421,43 @@ TEST(Faults, RootIsDroppedAfterStartUp) {
     return ReadFile(run.log()).find("after the drop\n") != std::string::npos;
   }));
   EXPECT_EQ("", run.server().ErrorText());
+}
+
+// Started as the service starts it, as a user granted only the binding of
+// a low port and the sizing of the receive queue, the server gets the queue
+// a root start gets (a burst it sleeps through loses nothing), and holds no
+// capability once running.
+TEST(Faults, AServiceStartHasTheFullQueueAndNoCapabilityLeft) {
+  if (geteuid() != 0 || WindowsServer() || Launched()) {
+    GTEST_SKIP() << "needs root, to grant capabilities, and a Linux server";
+  }
+  TempDir dir;
+  const int port = FreeUdpPort();
+  const std::string caps = "+net_admin,+net_bind_service";
+  ChildProcess server(
+      Behind({"setpriv", "--reuid=nobody", "--regid=nogroup", "--clear-groups",
+              "--inh-caps=" + caps, "--ambient-caps=" + caps, "--"},
+             port),
+      dir.path(), Console::kFile, "");
+  ASSERT_TRUE(WaitForBanner(dir.path() / "test.log"));
+  std::string held;
+  EXPECT_TRUE(WaitUntil([&] {
+    std::ifstream status("/proc/" + std::to_string(server.pid()) + "/status");
+    held.clear();
+    for (std::string line; std::getline(status, line);) {
+      if (line.starts_with("Cap") && !line.starts_with("CapBnd")) {
+        held += line + "\n";
+      }
+    }
+    return held ==
+           "CapInh:\t0000000000000000\nCapPrm:\t0000000000000000\n"
+           "CapEff:\t0000000000000000\nCapAmb:\t0000000000000000\n";
+  })) << held;
+  server.Signal(SIGSTOP);
+  UdpSocket sender;
+  for (int i = 0; i < 3000; ++i) sender.SendTo(port, Numbered('q', i));
+  EXPECT_EQ(0, DroppedAt(port));
+  server.Signal(SIGCONT);
 }
 
 // Started as root with its log in a directory closed to nobody,
