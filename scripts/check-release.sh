@@ -5,15 +5,24 @@
 # service on remove and forget it on purge, a logrotate file logrotate
 # takes, and a unit rated 2.0 or better by systemd-analyze; the packaged
 # executable, and the zip's under wine, run and print the usage text; the
-# zip's executable has no debug sections and its texts CR LF line ends.
+# zip's executable has no debug sections and its texts CR LF line ends; the
+# MSI, under wine, installs a service that records a datagram on port 514,
+# and its removal leaves nothing but the log.
 set -eu
 cd "$(dirname "$0")/.."
-scripts/setup.sh lintian wine wine64 unzip logrotate systemd
-paths=$(scripts/release.sh | tail -n 3)
+scripts/setup.sh lintian wine wine64 unzip logrotate systemd msitools python3
+paths=$(scripts/release.sh | tail -n 4)
 deb=$(echo "$paths" | sed -n 1p)
-zip=$(echo "$paths" | sed -n 2p)
+msi=$(echo "$paths" | sed -n 2p)
+zip=$(echo "$paths" | sed -n 3p)
+for file in "$deb" "$msi" "$zip"; do
+  grep -q " $(basename "$file")\$" "$(dirname "$file")/SHA256SUMS" ||
+    { echo "check-release: $file is not in SHA256SUMS" >&2; exit 1; }
+done
 work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
+export WINEPREFIX="$work/wine" WINEDEBUG=-all
+wineserver=$(command -v wineserver || echo /usr/lib/wine/wineserver)
+trap '"$wineserver" -k 2>/dev/null; rm -rf "$work"' EXIT
 fail() { printf 'check-release: %s\n' "$*" >&2; exit 1; }
 
 lintian --fail-on error,warning --display-level '>=warning' "$deb"
@@ -77,12 +86,38 @@ done
 # Typed in a command prompt in its folder, the program shows the name typed
 # (started by wine itself, it would show its whole path).
 status=0
-(cd "$work/zip" && WINEPREFIX=$work/wine WINEDEBUG=-all \
-  wine cmd /c "syslog-listen -h" >"$work/usage.exe" 2>/dev/null) ||
-  status=$?
-wineserver=$(command -v wineserver || echo /usr/lib/wine/wineserver)
-WINEPREFIX=$work/wine "$wineserver" -k 2>/dev/null || true
+(cd "$work/zip" && wine cmd /c "syslog-listen -h" >"$work/usage.exe" \
+  2>/dev/null) || status=$?
 [ "$status" -eq 1 ] || fail "syslog-listen.exe -h exited with $status"
 check_usage "$work/usage.exe" syslog-listen
 grep -q "$(printf '\r')\$" "$work/usage.exe" || fail "no CR LF from the .exe"
-echo "check-release: $deb and $zip are as they should be (unit exposure $exposure)"
+
+# The MSI. wixl places some actions where it likes: the older version must
+# go before the newer installs.
+sequence() {
+  msiinfo export "$msi" InstallExecuteSequence | awk -F '\t' -v a="$1" \
+    '$1 == a { print $3 }'
+}
+[ "$(sequence RemoveExistingProducts)" -lt "$(sequence InstallInitialize)" ] ||
+  fail "the MSI removes an older version after installing"
+# Under wine, with a wineserver that keeps the prefix (and its services) up.
+"$wineserver" -k 2>/dev/null || true
+"$wineserver" -w
+"$wineserver" -p </dev/null >/dev/null 2>&1
+# Polls `test ARGS` for up to 30 s.
+within() { i=0; until "$@"; do i=$((i + 1)); [ $i -lt 150 ] || return 1; sleep 0.2; done; }
+has() { grep -qa "$1" "$2" 2>/dev/null; }
+program="$WINEPREFIX/drive_c/Program Files/syslog-listen/syslog-listen.exe"
+log="$WINEPREFIX/drive_c/ProgramData/syslog-listen/syslog.514.log"
+wine msiexec /i "$msi" /qn || fail "msiexec /i failed"
+[ -f "$program" ] || fail "the MSI installed no program"
+within has "syslog server(port:514)" "$log" || fail "the service wrote no banner"
+python3 -c 'import socket; socket.socket(socket.AF_INET, socket.SOCK_DGRAM).sendto(b"<13>from the msi check\n", ("127.0.0.1", 514))'
+within has ">>from the msi check" "$log" || fail "the service recorded nothing"
+wine msiexec /x "$msi" /qn || fail "msiexec /x failed"
+[ ! -e "$program" ] || fail "the program stays after removal"
+! wine sc query syslog-listen 2>/dev/null | grep -q SERVICE_NAME ||
+  fail "the service stays after removal"
+has ">>from the msi check" "$log" || fail "the log went with the program"
+echo "check-release: $deb, $msi and $zip are as they should be (unit" \
+  "exposure $exposure)"

@@ -2,12 +2,15 @@
 # Builds the release artifacts from this checkout's tracked files, as they
 # stand, reproducibly, and prints their absolute paths as its last lines:
 #   syslog-listen_VERSION_ARCH.deb           Debian package (debhelper)
+#   syslog-listen-VERSION-windows-x64.msi    the Windows installer (wixl):
+#                                            the program, the service, the
+#                                            firewall rule, the PATH entry
 #   syslog-listen-VERSION-windows-x64.zip    syslog-listen.exe, README.txt,
-#                                            LICENSE.txt
-#   SHA256SUMS                               for both
+#                                            LICENSE.txt, to run anywhere
+#   SHA256SUMS                               for all three
 # They go into the folder given (relative to where this is called from), or
 # release/ in the checkout; the folder is made if need be, and only these
-# three files in it are replaced.
+# four files in it are replaced.
 # Two runs from clones of the same commit, in any folders (spaces and
 # letters beyond ASCII included), with any time zone and umask, give the
 # same bytes: times come from the commit, and both builds run on a copy of
@@ -21,7 +24,8 @@ case ${1:-} in
   /*) out=$1 ;;
   *) out=$caller/$1 ;;
 esac
-scripts/setup.sh g++-mingw-w64-x86-64 debhelper dpkg-dev zip git
+scripts/setup.sh g++-mingw-w64-x86-64 debhelper dpkg-dev zip git wixl \
+  msitools faketime
 
 umask 022
 export TZ=UTC LC_ALL=C.UTF-8
@@ -35,6 +39,8 @@ trap 'rm -rf "$work"' EXIT
 src=$work/syslog-listen-$version
 mkdir "$src"
 git ls-files -z | tar --null -T - -cf - | tar -xf - -C "$src"
+# A working tree's times are its own; the package's come from the commit.
+find "$src" -exec touch -h -d "@$SOURCE_DATE_EPOCH" {} +
 
 # The Debian package, as Debian builds one: dpkg-buildflags maps the build
 # path away, debhelper strips, compresses, writes the maintainer scripts.
@@ -75,10 +81,38 @@ zip=syslog-listen-$version-windows-x64.zip
 (cd "$zipdir" && zip -X -9 -q "$work/$zip" syslog-listen.exe README.txt \
   LICENSE.txt)
 
-(cd "$work" && sha256sum "$deb" "$zip" >SHA256SUMS)
+# The installer, from the same files. wixl picks a package code and takes
+# the clock: both are fixed here, the code from what the package holds.
+guid() { sha1sum | tr a-f A-F |
+  sed 's/^\(.\{8\}\)\(.\{4\}\)\(.\{4\}\)\(.\{4\}\)\(.\{12\}\).*/\1-\2-\3-\4-\5/'; }
+msi=syslog-listen-$version-windows-x64.msi
+sed -e "s/@PRODUCT_CODE@/$(echo "syslog-listen $version" | guid)/" \
+  -e "s/@PROJECT_VERSION@/$version/g" "$src/dist/windows/syslog-listen.wxs.in" \
+  >"$zipdir/syslog-listen.wxs"
+clock=$(date -d "@$SOURCE_DATE_EPOCH" '+%Y-%m-%d %H:%M:%S')
+(cd "$zipdir" && faketime "$clock" wixl -a x64 -o "$work/$msi" \
+  syslog-listen.wxs 2>"$work/wixl.log") || { cat "$work/wixl.log"; exit 1; }
+# What wixl cannot write: custom actions run from the system folder (as the
+# system, in the install script, their failure no failure of the install),
+# and the PATH entry, appended at install and taken out at uninstall.
+sql() { faketime "$clock" msibuild "$work/$msi" -q "$1"; }
+action() {
+  sql "INSERT INTO \`CustomAction\` (\`Action\`, \`Type\`, \`Source\`, \`Target\`) VALUES ('$1', 3170, 'System64Folder', '$2')"
+}
+action FirewallAdd 'netsh.exe advfirewall firewall add rule name="syslog-listen" dir=in action=allow protocol=UDP localport=514 program="[INSTALLDIR]syslog-listen.exe"'
+action FirewallRemove 'netsh.exe advfirewall firewall delete rule name="syslog-listen"'
+# LocalService (S-1-5-19) may create and change the logs.
+action LogFolderAccess 'icacls.exe "[LOGDIR]." /grant *S-1-5-19:(OI)(CI)M'
+sql "CREATE TABLE \`Environment\` (\`Environment\` CHAR(72) NOT NULL, \`Name\` CHAR(255) NOT NULL LOCALIZABLE, \`Value\` CHAR(255) LOCALIZABLE, \`Component_\` CHAR(72) NOT NULL PRIMARY KEY \`Environment\`)"
+sql "INSERT INTO \`Environment\` (\`Environment\`, \`Name\`, \`Value\`, \`Component_\`) VALUES ('PATH', '=-*Path', '[~];[INSTALLDIR]', 'Program')"
+faketime "$clock" msibuild "$work/$msi" -s syslog-listen \
+  "the syslog-listen developers" "x64;1033" \
+  "{$(cat "$zipdir"/* | guid)}"
+
+(cd "$work" && sha256sum "$deb" "$msi" "$zip" >SHA256SUMS)
 mkdir -p "$out"
 out=$(cd "$out" && pwd)
-for file in "$deb" "$zip" SHA256SUMS; do
+for file in "$deb" "$msi" "$zip" SHA256SUMS; do
   cp "$work/$file" "$out/$file"
   echo "$out/$file"
 done
