@@ -173,6 +173,82 @@ inline constexpr std::string_view kServiceUnreachable =
     "syslog-listen: started as a service, but the Service Control Manager "
     "could not be reached\n";
 
+// Why a start-up step failed: a line on standard error after the step's own
+// message on standard output, for the user to act on.
+// The port: another program holds it...
+inline constexpr Template<3> kPortInUse{
+    "syslog-listen: UDP port %d is in use by %s (process %d); stop that "
+    "program, or choose another port with -p\n"};
+// ... one this user may not see (the command that shows it)...
+inline constexpr Template<2> kPortInUseUnseen{
+    "syslog-listen: UDP port %d is in use by another program, one this user "
+    "may not see; %s shows which\n"};
+inline constexpr Template<1> kShowPortHolderLinux{
+    "sudo ss -ulpn 'sport = :%d'"};
+inline constexpr std::string_view kShowPortHolderWindows =
+    "netstat -abno -p UDP, run as administrator,";
+// ... a port below 1024 without the right to bind it (this executable's
+// path)...
+inline constexpr Template<1> kPortPrivileged{
+    "syslog-listen: ports below 1024 need root or the right to bind them: "
+    "start it as root, grant the right with sudo setcap "
+    "cap_net_bind_service=+ep %s, or choose a port from 1024 up (-p 5514)\n"};
+// ... held exclusively or reserved (Windows)...
+inline constexpr Template<1> kPortReserved{
+    "syslog-listen: UDP port %d is held exclusively by another program or "
+    "lies in a range Windows reserves (netsh int ipv4 show excludedportrange "
+    "protocol=udp shows those); choose another port with -p\n"};
+// ... or the system's own words.
+inline constexpr Template<2> kBindFailedBecause{
+    "syslog-listen: cannot bind UDP port %d: %s\n"};
+// The log file: its folder is missing...
+inline constexpr Template<1> kNoFolder{
+    "syslog-listen: the folder %s does not exist; create it, or choose "
+    "another file with -o\n"};
+inline constexpr Template<1> kNotPermitted{
+    "syslog-listen: the user the server runs as may not create or write %s\n"};
+inline constexpr Template<1> kIsFolder{
+    "syslog-listen: %s is a folder; give a file's name with -o\n"};
+inline constexpr Template<1> kFileLocked{
+    "syslog-listen: another program has %s open and lets no one else write "
+    "it; close that program, or choose another file with -o\n"};
+inline constexpr Template<1> kReadOnly{
+    "syslog-listen: %s is on a read-only file system\n"};
+inline constexpr Template<2> kOpenFailedBecause{
+    "syslog-listen: cannot open %s: %s\n"};
+
+// A minute after the start, when nothing has arrived; once per run. The
+// addresses, then the platform's firewall advice (or nothing).
+inline constexpr Template<3> kNothingReceived{
+    "syslog-listen: nothing received on UDP port %d in the first minute; "
+    "senders must send to one of this machine's addresses (%s), and a "
+    "firewall may be in the way%s\n"};
+inline constexpr std::string_view kNoAddresses = "it has none but loopback";
+inline constexpr Template<1> kMoreAddresses{" and %d more"};
+// The port twice: the rule's name and the port it lets in.
+inline constexpr Template<2> kFirewallCommand{
+    "; to let it in, as administrator: netsh advfirewall firewall add rule "
+    "name=\"syslog-listen UDP %d\" dir=in action=allow protocol=UDP "
+    "localport=%d"};
+
+// At a graceful stop: what the run received. The parts after the first
+// appear when they apply.
+inline constexpr Template<3> kAccount{
+    "syslog-listen: stopped after %s; received %d datagrams (%d bytes)"};
+inline constexpr Template<1> kAccountDropped{"; %d dropped by the system"};
+inline constexpr Template<1> kAccountNotShown{
+    "; %d records not shown on the console"};
+inline constexpr Template<1> kAccountSenders{"; from %d senders"};
+inline constexpr Template<1> kAccountManySenders{"; from more than %d senders"};
+
+// With the first drop report, when the system granted the socket a smaller
+// receive queue than the server asked for.
+inline constexpr Template<2> kSmallQueue{
+    "syslog-listen: the receive queue holds %d bytes, not the %d asked for: "
+    "the system caps it (net.core.rmem_max); raise the cap with sudo sysctl "
+    "-w net.core.rmem_max=8388608, or start the server as root or as the "
+    "service, for a queue that takes a burst\n"};
+
 // Started as root, when the switch to the unprivileged user failed; the
 // server keeps running and logging.
 inline constexpr Template<1> kPrivilegesKept{

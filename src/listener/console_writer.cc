@@ -41,7 +41,10 @@ void ConsoleBacklog::Push(std::string_view records,
       if (record.empty()) continue;
       // Once skipping, go on until the console has caught up, so that it
       // shows long runs and one notice per gap, not a notice per write.
-      if (skipped_ > 0 || !Append(record)) ++skipped_;
+      if (skipped_ > 0 || !Append(record)) {
+        ++skipped_;
+        ++skippedInAll_;
+      }
     }
   }
   ready_.notify_one();
@@ -111,6 +114,11 @@ bool ConsoleBacklog::Release(Turn& turn) {
 
 bool ConsoleBacklog::Written() const {
   return blocks_.empty() && skipped_ == 0 && !writing_;
+}
+
+std::uint64_t ConsoleBacklog::SkippedInAll() {
+  std::lock_guard lock(mutex_);
+  return skippedInAll_;
 }
 
 bool ConsoleBacklog::WaitUntilWritten(

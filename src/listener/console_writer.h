@@ -57,6 +57,9 @@ class ConsoleBacklog {
   // true when it has.
   bool WaitUntilWritten(std::chrono::steady_clock::time_point deadline);
 
+  // Records skipped since the start.
+  std::uint64_t SkippedInAll();
+
  private:
   // Under the lock: appends `record` to the last block, or to a new one if
   // the capacity allows; false when there is no room for it.
@@ -76,6 +79,7 @@ class ConsoleBacklog {
   std::size_t reserved_ = 0;         // block memory queued or being written
   std::size_t peak_ = 0;             // most reserved since last empty
   std::uint64_t skipped_ = 0;        // records skipped since the gap began
+  std::uint64_t skippedInAll_ = 0;   // ... and since the start
   bool writing_ = false;             // a turn taken, not yet released
 };
 
@@ -106,6 +110,9 @@ class Console {
   // Waits until everything handed over has been written, or `limit` has
   // passed: a paused console must not hold up the end of the process.
   void Flush(std::chrono::milliseconds limit);
+
+  // Records left off the console since the start.
+  std::uint64_t NotShown() { return backlog_.SkippedInAll(); }
 
  private:
   [[noreturn]] void WriteRecords();

@@ -61,6 +61,11 @@ int DropMonitor::MillisecondsUntilDue(Clock::time_point now) const {
   return std::min(report, ask);
 }
 
+std::optional<std::uint64_t> DropMonitor::SocketDrops() const {
+  if (scope_ != DropScope::kSocket) return std::nullopt;
+  return report_.total();
+}
+
 std::string DropMonitor::Last() {
   Read();
   // Whatever the time since the last report.

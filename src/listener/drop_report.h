@@ -7,6 +7,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <optional>
 #include <string>
 
 #include "common/messages.h"
@@ -40,6 +41,8 @@ class DropReport {
   // Milliseconds until a pending report falls due (0: due now); -1 when
   // none is pending.
   int MillisecondsUntilDue(Clock::time_point now) const;
+
+  std::uint64_t total() const { return total_; }
 
  private:
   const Template<1>* line_;
@@ -101,6 +104,8 @@ class DropMonitor {
   // At the stop: asks once more, and reports growth not yet reported,
   // however recent the last report.
   std::string Last();
+  // The drops since the start, where the system counts them for the socket.
+  std::optional<std::uint64_t> SocketDrops() const;
 
  private:
   void Read();

@@ -1,5 +1,6 @@
 // The only header that knows platforms differ: process set-up, the log file,
-// the local clock and the UDP socket. Exactly one platform_*.cc is built.
+// the local clock and the UDP socket. One platform's files are built:
+// platform_*.cc, and diagnose_*.cc for why a start failed.
 #ifndef SYSLOG_LISTEN_LISTENER_PLATFORM_H_
 #define SYSLOG_LISTEN_LISTENER_PLATFORM_H_
 
@@ -120,6 +121,28 @@ SocketHandle OpenUdpSocket();
 
 // Binds to every local IPv4 address and the given port; false on failure.
 bool BindAnyIPv4(SocketHandle socket, std::uint16_t port);
+
+// The system's error code for the call that failed last (errno, or
+// GetLastError); read at once, before anything else can change it.
+int LastSystemError();
+
+// Why OpenLogFile of `name` failed, or BindAnyIPv4 to `port`, with `error`,
+// as a line the user can act on (the folder that is missing, the program
+// that holds the port, looked for within a bounded time, a right that is
+// lacking), else the system's words.
+std::string WhyOpenFailed(const std::string& name, int error);
+std::string WhyBindFailed(std::uint16_t port, int error);
+
+// The machine's IPv4 addresses other than loopback, as dotted quads.
+std::vector<std::string> LocalAddresses();
+
+// How to let UDP `port` in through the platform's own firewall, as the end
+// of a sentence ("; ..."), or "" where there is no one way.
+std::string FirewallAdvice(std::uint16_t port);
+
+// The receive queue the system granted `socket`, in the bytes asked for
+// (kReceiveQueueBytes); -1 when it cannot tell.
+long GrantedReceiveQueue(SocketHandle socket);
 
 // One received datagram.
 struct Datagram {

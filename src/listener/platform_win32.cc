@@ -26,6 +26,7 @@
 
 #include "common/messages.h"
 #include "listener/platform.h"
+#include "listener/win32_text.h"
 
 // The C runtime's own split of the UTF-16 command line, as for argv.
 extern "C" int __wgetmainargs(int* argc, wchar_t*** argv, wchar_t*** env,
@@ -33,10 +34,7 @@ extern "C" int __wgetmainargs(int* argc, wchar_t*** argv, wchar_t*** env,
 
 namespace syslog_listen {
 
-namespace {
-
-// The service's name, and the source of its lines in the event log.
-constexpr wchar_t kServiceName[] = L"syslog-listen";
+namespace win32 {
 
 std::wstring Wide(std::string_view utf8) {
   if (utf8.empty()) return {};
@@ -58,6 +56,16 @@ std::string Utf8(std::wstring_view wide) {
                       nullptr, nullptr);
   return utf8;
 }
+
+}  // namespace win32
+
+namespace {
+
+using win32::Utf8;
+using win32::Wide;
+
+// The service's name, and the source of its lines in the event log.
+constexpr wchar_t kServiceName[] = L"syslog-listen";
 
 // A file name as CreateFileW takes it whole. Windows refuses names of 260
 // characters or more unless they carry the \\?\ prefix (or long paths are

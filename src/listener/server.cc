@@ -17,6 +17,7 @@
 #include "listener/drop_report.h"
 #include "listener/log_file.h"
 #include "listener/platform.h"
+#include "listener/run_report.h"
 #include "records/priority.h"
 #include "records/record.h"
 
@@ -76,6 +77,13 @@ class ArrivalClock {
 // The message text: the datagram's bytes up to the first NUL.
 std::string_view TextOf(const Datagram& datagram) {
   return datagram.bytes.substr(0, datagram.bytes.find('\0'));
+}
+
+// The sooner of two waits in milliseconds, -1 standing for no end.
+int Sooner(int a, int b) {
+  if (a < 0) return b;
+  if (b < 0) return a;
+  return std::min(a, b);
 }
 
 // After a failed receive, pause longer each time it fails again in a row, so
@@ -150,9 +158,14 @@ class Gathered {
 // one buffer per output; write the buffers out before every wait.
 class Receiver {
  public:
-  Receiver(SocketHandle socket, std::string logName, std::FILE* log,
-           bool annotate)
-      : log_(std::move(logName), log),
+  Receiver(SocketHandle socket, std::uint16_t port, std::string logName,
+           std::FILE* log, bool annotate)
+      : socket_(socket),
+        port_(port),
+        annotate_(annotate),
+        started_(Clock::now()),
+        hint_(started_),
+        log_(std::move(logName), log),
         // Only the annotation shows the sender.
         datagrams_(socket, kMaxDatagram, annotate),
         gathered_(console_.form(), annotate),
@@ -184,7 +197,7 @@ class Receiver {
         // A failed receive writes no record; those before it are written.
         WriteOut();
         BackOff(++failures);
-        wait = UntilDropsAreDue();
+        wait = UntilSomethingIsDue();
         continue;
       }
       failures = 0;
@@ -200,7 +213,7 @@ class Receiver {
       // cannot nap that briefly, looking again at once would only find the
       // queue as empty as it just was.
       WriteOut();
-      wait = received > 0 && Nap(kNap) ? 0 : UntilDropsAreDue();
+      wait = received > 0 && Nap(kNap) ? 0 : UntilSomethingIsDue();
     }
     Stop();
   }
@@ -211,13 +224,16 @@ class Receiver {
   void Take(int received) {
     if (received <= 0) return;
     drops_.Traffic();
+    hint_.Received();
     // Taken after the batch arrived, so after each of its datagrams.
     const std::string_view arrival = clock_.Now();
     for (int i = 0; i < received; ++i) {
       gathered_.Add(datagrams_[i], arrival);
+      tally_.Datagram(datagrams_[i].bytes.size());
+      if (annotate_) tally_.Sender(datagrams_[i].senderNetOrder);
       if (gathered_.Full()) WriteOut();
     }
-    console_.Report(drops_.Check(Clock::now()));
+    ReportDrops(drops_.Check(Clock::now()));
   }
 
   // The file first; the console's records go to its writer, which takes
@@ -231,15 +247,34 @@ class Receiver {
     gathered_.Clear();
   }
 
-  // Reports drops when due; returns how long the receive may wait before
-  // they must be looked at again, or the log file tried again (-1: as long
-  // as it takes).
-  int UntilDropsAreDue() {
+  // Reports drops, and the hint that nothing has arrived, when due;
+  // returns how long the receive may wait before one of them, or a try of
+  // the log file that takes nothing, is due (-1: as long as it takes).
+  int UntilSomethingIsDue() {
     const Clock::time_point now = Clock::now();
-    console_.Report(drops_.Check(now));
-    const int drops = drops_.MillisecondsUntilDue(now);
-    if (!log_.Holding()) return drops;
-    return drops < 0 ? kRetryWriteMs : std::min(drops, kRetryWriteMs);
+    ReportDrops(drops_.Check(now));
+    if (hint_.Due(now)) {
+      console_.Report(
+          NothingReceivedLine(port_, LocalAddresses(), FirewallAdvice(port_)));
+    }
+    int wait = Sooner(drops_.MillisecondsUntilDue(now),
+                      hint_.MillisecondsUntilDue(now));
+    return log_.Holding() ? Sooner(wait, kRetryWriteMs) : wait;
+  }
+
+  // A drop report, the first with why the system dropped datagrams where
+  // it granted a smaller queue than asked for.
+  void ReportDrops(std::string line) {
+    if (line.empty()) return;
+    console_.Report(std::move(line));
+    if (queueExplained_) return;
+    queueExplained_ = true;
+    const long granted = GrantedReceiveQueue(socket_);
+    if (granted >= 0 && granted < kReceiveQueueBytes) {
+      console_.Report(Fill(kSmallQueue,
+                           GroupedDecimal(static_cast<std::uint64_t>(granted)),
+                           GroupedDecimal(kReceiveQueueBytes)));
+    }
   }
 
   // Asked to stop: what the socket already holds is recorded too, and the
@@ -253,11 +288,22 @@ class Receiver {
     } while (received > 0 && Clock::now() < deadline);
     WriteOut();
     console_.Report(log_.Last());
-    console_.Report(drops_.Last());
+    ReportDrops(drops_.Last());
+    console_.Report(tally_.Account(
+        std::chrono::duration_cast<std::chrono::seconds>(Clock::now() -
+                                                         started_),
+        drops_.SocketDrops(), console_.NotShown()));
     console_.Flush(kStopConsoleLimit);
     EndAfterStop();
   }
 
+  SocketHandle socket_;
+  std::uint16_t port_;
+  bool annotate_;
+  Clock::time_point started_;
+  RunTally tally_;
+  QuietHint hint_;
+  bool queueExplained_ = false;
   Console console_;
   LogFile log_;
   DatagramReceiver datagrams_;
@@ -268,9 +314,15 @@ class Receiver {
 
 }  // namespace
 
-void ExitWith(int code, std::string_view text) {
+void ExitWith(int code, std::string_view text,
+              const std::function<std::string()>& why) {
   std::fflush(nullptr);
   WriteText(stdout, text);
+  // Only once the fixed text is out: finding why may take a moment.
+  if (why) {
+    const std::string line = why();
+    if (!line.empty()) WriteReport(line);
+  }
   EndProcess(code, text);
 }
 
@@ -288,6 +340,8 @@ Startup StartServer(const Settings& settings) {
   const std::string logName = LogFileName(settings);
   startup.log = OpenLogFile(logName);
   if (startup.log == nullptr) {
+    const int error = LastSystemError();
+    startup.why = [logName, error] { return WhyOpenFailed(logName, error); };
     startup.failure = Fill(kOpenLogFailed, logName);
     startup.exitCode = kExitOpenLog;
     return startup;
@@ -304,7 +358,10 @@ Startup StartServer(const Settings& settings) {
     return startup;
   }
   // The port is bound as unsigned 16 bits but printed signed.
-  if (!BindAnyIPv4(startup.socket, static_cast<std::uint16_t>(settings.port))) {
+  const auto port = static_cast<std::uint16_t>(settings.port);
+  if (!BindAnyIPv4(startup.socket, port)) {
+    const int error = LastSystemError();
+    startup.why = [port, error] { return WhyBindFailed(port, error); };
     startup.failure = Fill(kBindFailed, std::to_string(settings.port));
     startup.exitCode = kExitBind;
   }
@@ -313,7 +370,9 @@ Startup StartServer(const Settings& settings) {
 
 void RunServer(const Settings& settings) {
   const Startup startup = StartServer(settings);
-  if (!startup.started()) ExitWith(startup.exitCode, startup.failure);
+  if (!startup.started()) {
+    ExitWith(startup.exitCode, startup.failure, startup.why);
+  }
   // The server gathers each output's bytes itself and writes them in one
   // piece: stream buffers would only copy them again. Standard error too:
   // a report held in a buffer (Windows buffers it when redirected) would
@@ -322,8 +381,8 @@ void RunServer(const Settings& settings) {
   std::setvbuf(stderr, nullptr, _IONBF, 0);
   // From here on a stop request lets the server keep what it holds first.
   WatchForStop();
-  Receiver receiver(startup.socket, LogFileName(settings), startup.log,
-                    settings.annotate);
+  Receiver receiver(startup.socket, static_cast<std::uint16_t>(settings.port),
+                    LogFileName(settings), startup.log, settings.annotate);
   char started[kTimestampLength];
   Render(std::time(nullptr), started);
   receiver.Announce(

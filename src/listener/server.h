@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -17,9 +18,10 @@ namespace syslog_listen {
 // dropped.
 inline constexpr int kMaxDatagram = 10000;
 
-// Prints `text` to standard output, flushes every stream and ends the
-// process with `code`.
-[[noreturn]] void ExitWith(int code, std::string_view text);
+// Prints `text` to standard output, flushes every stream, reports the line
+// `why` makes, if any, and ends the process with `code`.
+[[noreturn]] void ExitWith(int code, std::string_view text,
+                           const std::function<std::string()>& why = {});
 
 // outputFileName, or "syslog.<signed port>.log" when it is empty.
 std::string LogFileName(const Settings& settings);
@@ -35,6 +37,8 @@ struct Startup {
   SocketHandle socket = -1;
   std::string failure;  // empty when every step succeeded
   int exitCode = 0;
+  // Says why the step failed, for the user, once `failure` is out.
+  std::function<std::string()> why;
   bool started() const { return failure.empty(); }
 };
 

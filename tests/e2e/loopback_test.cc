@@ -1,6 +1,7 @@
 // End-to-end: the real server on a free port, real datagrams from
 // 127.0.0.1, and the console and log file compared byte for byte.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <functional>
@@ -87,11 +88,18 @@ TEST(Loopback, DatagramSizesAndNul) {
 
 // A port that another socket or another server holds: the bind fails with
 // the signed port in the message and exit code 6, and the default log file
-// is still created.
+// is still created. Standard error names the holder: this test, the other
+// server (where the server runs under a launcher, at least that one holds
+// it). A port below 1024, started as nobody, needs privilege: it says so.
 TEST(Loopback, TakenPortFailsAfterCreatingTheFile) {
   UdpSocket socketHolder(0, true);
   Running serverHolder;
   ASSERT_TRUE(serverHolder.ready());
+  const std::string holders[] = {
+      "e2e_tests (process " + std::to_string(getpid()) + ")",
+      "syslog-listen (process " + std::to_string(serverHolder.server().pid()) +
+          ")"};
+  int i = 0;
   for (int port : {socketHolder.port(), serverHolder.port()}) {
     TempDir dir;
     ServerProcess server({"-p", std::to_string(port)}, dir.path());
@@ -102,24 +110,53 @@ TEST(Loopback, TakenPortFailsAfterCreatingTheFile) {
     const auto log = dir.path() / ("syslog." + std::to_string(shown) + ".log");
     EXPECT_TRUE(std::filesystem::exists(log)) << log;
     EXPECT_EQ("", ReadFile(log));
+    const std::string cause =
+        "syslog-listen: UDP port " + std::to_string(port) + " is in use by ";
+    EXPECT_TRUE(server.ErrorText().starts_with(
+        Launched() ? cause : cause + holders[i] + "; stop that program"))
+        << server.ErrorText();
+    ++i;
   }
+  if (geteuid() != 0 || Launched()) return;
+  TempDir dir;
+  std::vector<std::string> asNobody = {"setpriv", "--reuid=nobody",
+                                       "--regid=nogroup", "--clear-groups"};
+  for (const std::string& word : ServerCommand()) asNobody.push_back(word);
+  asNobody.insert(asNobody.end(), {"-p", "1", "-o", "test.log"});
+  ChildProcess server(asNobody, dir.path(), Console::kFile, "");
+  EXPECT_EQ(6, server.WaitForExit());
+  EXPECT_EQ(
+      "syslog-listen: ports below 1024 need root or the right to bind them: "
+      "start it as root, grant the right with sudo setcap "
+      "cap_net_bind_service=+ep " +
+          std::filesystem::canonical(ServerCommand().back()).string() +
+          ", or choose a port from 1024 up (-p 5514)\n",
+      server.ErrorText());
 }
 
 // Start-up failures and command-line errors end the process with their codes
-// and print only to standard output.
+// and their text on standard output; a start-up failure says why on
+// standard error.
 TEST(Loopback, StartUpFailuresAndCommandLineErrors) {
   struct {
     std::vector<std::string> args;
     int code;
     std::string output;  // "" when the output holds the program name
+    std::string cause;   // on standard error
   } cases[] = {
       // A name that is not ASCII arrives whole, and is shown as given.
       {{"-o", "no/such/dir/журнал.log"},
        4,
-       "failed to open file : no/such/dir/журнал.log for writing\n"},
-      {{"-p", "65536"}, 1, ""},
-      {{"-x", "-h"}, 1, ""},
-      {{"-h"}, 1, ""},
+       "failed to open file : no/such/dir/журнал.log for writing\n",
+       "syslog-listen: the folder no/such/dir does not exist; create it, or "
+       "choose another file with -o\n"},
+      {{"-o", "."},
+       4,
+       "failed to open file : . for writing\n",
+       "syslog-listen: . is a folder; give a file's name with -o\n"},
+      {{"-p", "65536"}, 1, "", ""},
+      {{"-x", "-h"}, 1, "", ""},
+      {{"-h"}, 1, "", ""},
   };
   for (const auto& c : cases) {
     TempDir dir;
@@ -138,7 +175,8 @@ TEST(Loopback, StartUpFailuresAndCommandLineErrors) {
                                                        "information\n")))
           << console;
     }
-    EXPECT_EQ("", ReadFile(dir.path() / "stderr.out")) << c.args[0];
+    EXPECT_EQ(OnDisk(c.cause), ReadFile(dir.path() / "stderr.out"))
+        << c.args[0];
   }
   // Wine gives a program on a terminal a console: there the name is shown
   // as the text it is, whatever the console's code page.

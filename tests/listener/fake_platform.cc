@@ -71,6 +71,18 @@ bool BindAnyIPv4(SocketHandle, std::uint16_t port) {
   return script.bind;
 }
 
+int LastSystemError() { return 0; }
+
+std::string WhyOpenFailed(const std::string&, int) { return ""; }
+
+std::string WhyBindFailed(std::uint16_t, int) { return ""; }
+
+std::vector<std::string> LocalAddresses() { return {}; }
+
+std::string FirewallAdvice(std::uint16_t) { return ""; }
+
+long GrantedReceiveQueue(SocketHandle) { return -1; }
+
 struct DatagramReceiver::Batch {};
 
 DatagramReceiver::DatagramReceiver(SocketHandle, int, bool) {}

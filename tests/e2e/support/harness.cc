@@ -220,6 +220,16 @@ std::string MaskTimestamps(const std::string& text) {
   return masked;
 }
 
+std::string MaskRunTime(std::string text) {
+  constexpr std::string_view kHead = "stopped after ";
+  for (auto at = text.find(kHead); at != std::string::npos;
+       at = text.find(kHead, at)) {
+    at += kHead.size();
+    text.replace(at, text.find(';', at) - at, "<time>");
+  }
+  return text;
+}
+
 std::string Banner(int port) {
   return "syslog server(port:" + std::to_string(SignedPort(port)) +
          ") started on <time>\n";

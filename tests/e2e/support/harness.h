@@ -55,6 +55,10 @@ std::string Mismatch(const std::string& expected, const std::string& actual);
 // Replaces every time stamp text ("Mon Jun 02 09:05:07 2025") with "<time>".
 std::string MaskTimestamps(const std::string& text);
 
+// Replaces how long a run lasted, in the account the server gives when it
+// stops ("stopped after 2 min 5 s;"), with "<time>".
+std::string MaskRunTime(std::string text);
+
 // The banner line for `port` as MaskTimestamps shows it.
 std::string Banner(int port);
 

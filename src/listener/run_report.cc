@@ -1,0 +1,100 @@
+#include "listener/run_report.h"
+
+#include <algorithm>
+
+#include "common/messages.h"
+#include "listener/drop_report.h"
+
+namespace syslog_listen {
+
+namespace {
+
+// Addresses named in the hint at most; a machine with containers or VPNs
+// may have dozens.
+constexpr std::size_t kMaxAddressesShown = 6;
+
+}  // namespace
+
+std::string GroupedDecimal(std::uint64_t value) {
+  std::string digits = std::to_string(value);
+  for (auto at = static_cast<std::ptrdiff_t>(digits.size()) - 3; at > 0;
+       at -= 3) {
+    digits.insert(static_cast<std::size_t>(at), 1, ',');
+  }
+  return digits;
+}
+
+std::string DurationText(std::chrono::seconds length) {
+  struct Unit {
+    std::int64_t seconds;
+    const char* name;
+  };
+  static constexpr Unit kUnits[] = {
+      {86400, " d"}, {3600, " h"}, {60, " min"}, {1, " s"}};
+  std::int64_t left = std::max<std::int64_t>(length.count(), 0);
+  std::string text;
+  int shown = 0;
+  for (const Unit& unit : kUnits) {
+    const std::int64_t count = left / unit.seconds;
+    left %= unit.seconds;
+    // The largest unit with a count, then the next one down, even at 0.
+    if (shown == 0 && count == 0 && unit.seconds > 1) continue;
+    if (shown > 0) text += ' ';
+    text += std::to_string(count) + unit.name;
+    if (++shown == 2) break;
+  }
+  return text;
+}
+
+void RunTally::Sender(std::uint32_t address) {
+  sendersCounted_ = true;
+  if (senders_.size() < kMaxSenders) senders_.insert(address);
+}
+
+std::string RunTally::Account(std::chrono::seconds ran,
+                              std::optional<std::uint64_t> dropped,
+                              std::uint64_t notShown) const {
+  std::string line = Fill(kAccount, DurationText(ran),
+                          GroupedDecimal(datagrams_), GroupedDecimal(bytes_));
+  if (dropped && *dropped > 0) {
+    AppendFilled(line, kAccountDropped, GroupedDecimal(*dropped));
+  }
+  if (notShown > 0) {
+    AppendFilled(line, kAccountNotShown, GroupedDecimal(notShown));
+  }
+  if (sendersCounted_) {
+    AppendFilled(
+        line,
+        senders_.size() < kMaxSenders ? kAccountSenders : kAccountManySenders,
+        GroupedDecimal(senders_.size()));
+  }
+  return line + "\n";
+}
+
+bool QuietHint::Due(Clock::time_point now) {
+  if (!armed_ || now < due_) return false;
+  armed_ = false;
+  return true;
+}
+
+int QuietHint::MillisecondsUntilDue(Clock::time_point now) const {
+  return armed_ ? MillisecondsUntil(due_, now) : -1;
+}
+
+std::string NothingReceivedLine(std::uint16_t port,
+                                const std::vector<std::string>& addresses,
+                                const std::string& advice) {
+  std::string shown;
+  for (std::size_t i = 0; i < addresses.size() && i < kMaxAddressesShown; ++i) {
+    if (i > 0) shown += ", ";
+    shown += addresses[i];
+  }
+  if (addresses.empty()) shown = kNoAddresses;
+  if (addresses.size() > kMaxAddressesShown) {
+    AppendFilled(shown, kMoreAddresses,
+                 std::to_string(addresses.size() - kMaxAddressesShown));
+  }
+  return Fill(kNothingReceived, std::to_string(port), shown, advice);
+}
+
+}  // namespace syslog_listen

@@ -1,0 +1,78 @@
+// What the server tells the user of a run as a whole: a hint when nothing
+// has arrived a minute after the start, and an account of what it received
+// when it stops. Pure: no I/O.
+#ifndef SYSLOG_LISTEN_LISTENER_RUN_REPORT_H_
+#define SYSLOG_LISTEN_LISTENER_RUN_REPORT_H_
+
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <unordered_set>
+#include <vector>
+
+namespace syslog_listen {
+
+// "1,234,567".
+std::string GroupedDecimal(std::uint64_t value);
+
+// "45 s", "12 min 5 s", "3 h 0 min", "4 d 3 h": the two largest units.
+std::string DurationText(std::chrono::seconds length);
+
+// What a run received.
+class RunTally {
+ public:
+  // Distinct senders counted at most: a sender can forge any address.
+  static constexpr std::size_t kMaxSenders = 65536;
+
+  void Datagram(std::size_t bytes) {
+    ++datagrams_;
+    bytes_ += bytes;
+  }
+  // Only where the address is at hand anyway (-t).
+  void Sender(std::uint32_t address);
+
+  // The account line: `dropped` where the system counts for the socket,
+  // `notShown` records the console skipped.
+  std::string Account(std::chrono::seconds ran,
+                      std::optional<std::uint64_t> dropped,
+                      std::uint64_t notShown) const;
+
+ private:
+  std::uint64_t datagrams_ = 0;
+  std::uint64_t bytes_ = 0;
+  std::unordered_set<std::uint32_t> senders_;
+  bool sendersCounted_ = false;
+};
+
+// When to say that nothing has arrived: once, a minute after the start,
+// unless a datagram came first.
+class QuietHint {
+ public:
+  using Clock = std::chrono::steady_clock;
+  static constexpr Clock::duration kAfter = std::chrono::minutes(1);
+
+  explicit QuietHint(Clock::time_point start) : due_(start + kAfter) {}
+
+  // A datagram has arrived: no hint, ever.
+  void Received() { armed_ = false; }
+  // True once, when the hint is due.
+  bool Due(Clock::time_point now);
+  // Milliseconds until it is due; -1 when it never will be.
+  int MillisecondsUntilDue(Clock::time_point now) const;
+
+ private:
+  Clock::time_point due_;
+  bool armed_ = true;
+};
+
+// The hint's line for `port`: the machine's `addresses` (a few of them, and
+// how many more), and the platform's firewall `advice`.
+std::string NothingReceivedLine(std::uint16_t port,
+                                const std::vector<std::string>& addresses,
+                                const std::string& advice);
+
+}  // namespace syslog_listen
+
+#endif  // SYSLOG_LISTEN_LISTENER_RUN_REPORT_H_
