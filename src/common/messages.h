@@ -249,6 +249,15 @@ inline constexpr Template<2> kSmallQueue{
     "-w net.core.rmem_max=8388608, or start the server as root or as the "
     "service, for a queue that takes a burst\n"};
 
+// The terminal's title while the server runs: its port, what it received,
+// then, where they apply, drops (for the socket, or the whole machine) and
+// senders.
+inline constexpr Template<2> kTitle{"syslog-listen :%d \u00b7 %d received"};
+inline constexpr Template<1> kTitleDropped{" \u00b7 %d dropped"};
+inline constexpr Template<1> kTitleMachineDropped{
+    " \u00b7 %d dropped on this machine"};
+inline constexpr Template<1> kTitleSenders{" \u00b7 %d senders"};
+
 // Started as root, when the switch to the unprivileged user failed; the
 // server keeps running and logging.
 inline constexpr Template<1> kPrivilegesKept{

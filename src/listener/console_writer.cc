@@ -21,6 +21,8 @@ constexpr std::size_t kSpareBlocks = 2;
 // every batch the receive path hands over, it would cost both threads a
 // wake-up per batch. Short enough for a console to look immediate.
 constexpr auto kGather = std::chrono::milliseconds(1);
+// The terminal's title changes at most this often.
+constexpr auto kTitleInterval = std::chrono::seconds(1);
 
 }  // namespace
 
@@ -74,12 +76,28 @@ bool ConsoleBacklog::Append(std::string_view record) {
   return true;
 }
 
+bool ConsoleBacklog::TurnReady() const {
+  // The count of a gap is due once everything before it has been written.
+  return !blocks_.empty() || (skipped_ > 0 && reserved_ == 0);
+}
+
 void ConsoleBacklog::Take(Turn& turn) {
   std::unique_lock lock(mutex_);
-  // The count of a gap is due once everything before it has been written.
-  ready_.wait(lock, [this] {
-    return !blocks_.empty() || (skipped_ > 0 && reserved_ == 0);
-  });
+  ready_.wait(lock, [this] { return TurnReady(); });
+  TakeReady(turn);
+}
+
+bool ConsoleBacklog::Take(Turn& turn,
+                          std::chrono::steady_clock::time_point until) {
+  std::unique_lock lock(mutex_);
+  if (!ready_.wait_until(lock, until, [this] { return TurnReady(); })) {
+    return false;
+  }
+  TakeReady(turn);
+  return true;
+}
+
+void ConsoleBacklog::TakeReady(Turn& turn) {
   turn.skipped = 0;
   writing_ = true;
   if (!blocks_.empty()) {
@@ -129,9 +147,13 @@ bool ConsoleBacklog::WaitUntilWritten(
 
 Console::Console() : shared_(OutputsShareStream()) {
   // Run as a daemon, standard output is often the null device: skip it.
-  if (!IsNullDevice(stdout)) {
-    form_ = IsTerminal(stdout) ? Output::kTerminal : Output::kConsole;
+  if (IsNullDevice(stdout)) return;
+  if (!IsTerminal(stdout)) {
+    form_ = Output::kConsole;
+    return;
   }
+  form_ = TerminalColours() ? Output::kColourTerminal : Output::kTerminal;
+  titled_ = TitleSettable();
 }
 
 namespace {
@@ -149,9 +171,18 @@ bool StartThread(Body body) {
 
 }  // namespace
 
-void Console::Start() {
+void Console::Start(std::uint16_t port) {
+  figures_.port = port;
   recordsThreaded_ = StartThread([this] { WriteRecords(); });
   reportsThreaded_ = StartThread([this] { WriteReports(); });
+  // Written in line, the title could land inside a record.
+  titled_ = titled_ && recordsThreaded_;
+}
+
+void Console::Figures(const TitleFigures& figures) {
+  if (!titled_) return;
+  std::lock_guard lock(figuresMutex_);
+  figures_ = figures;
 }
 
 void Console::Push(std::string_view records,
@@ -173,12 +204,40 @@ void Console::Report(std::string line) {
   }
 }
 
-void Console::Flush(std::chrono::milliseconds limit) {
+bool Console::Flush(std::chrono::milliseconds limit) {
   // Both threads write meanwhile: a stalled standard output costs the
   // reports nothing, nor the other way round.
   const auto deadline = std::chrono::steady_clock::now() + limit;
-  if (reportsThreaded_) reports_.WaitUntilWritten(deadline);
-  if (recordsThreaded_) backlog_.WaitUntilWritten(deadline);
+  const bool reports = !reportsThreaded_ || reports_.WaitUntilWritten(deadline);
+  const bool records = !recordsThreaded_ || backlog_.WaitUntilWritten(deadline);
+  return reports && records;
+}
+
+void Console::End(std::chrono::milliseconds limit) {
+  const bool written = Flush(limit);
+  if (!titled_) return;
+  const auto lock = LockShared();
+  std::lock_guard title(titleMutex_);
+  titleEnded_ = true;
+  // A terminal that takes nothing more would hold up the end: there the
+  // title stays.
+  if (written) RestoreTitle();
+}
+
+void Console::UpdateTitle() {
+  const auto now = std::chrono::steady_clock::now();
+  if (now < nextTitle_) return;
+  TitleFigures figures;
+  {
+    std::lock_guard lock(figuresMutex_);
+    figures = figures_;
+  }
+  const auto lock = LockShared();
+  std::lock_guard title(titleMutex_);
+  if (titleEnded_ || shown_ == figures) return;
+  SetTitle(TitleText(figures));
+  shown_ = figures;
+  nextTitle_ = now + kTitleInterval;
 }
 
 std::unique_lock<std::mutex> Console::LockShared() {
@@ -192,7 +251,15 @@ void Console::WriteRecords() {
   LowerThreadPriority();
   ConsoleBacklog::Turn turn;
   for (;;) {
-    backlog_.Take(turn);
+    // A terminal's title is looked at once a second, records or none.
+    if (titled_) {
+      const bool took = backlog_.Take(
+          turn, std::chrono::steady_clock::now() + kTitleInterval);
+      UpdateTitle();
+      if (!took) continue;
+    } else {
+      backlog_.Take(turn);
+    }
     if (turn.skipped > 0) {
       // Written here, at its point between the records.
       const auto lock = LockShared();

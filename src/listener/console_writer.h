@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "listener/report_queue.h"
+#include "listener/run_report.h"
 #include "records/record.h"
 
 namespace syslog_listen {
@@ -49,6 +50,8 @@ class ConsoleBacklog {
   };
   // Waits until there is a turn to take.
   void Take(Turn& turn);
+  // The same, waiting until `until` at most; false when nothing came.
+  bool Take(Turn& turn, std::chrono::steady_clock::time_point until);
   // Gives back the room of a turn's blocks, once they are written. True
   // when that emptied the backlog after it had held more than a few blocks:
   // a moment to hand the memory back to the system.
@@ -68,6 +71,10 @@ class ConsoleBacklog {
   std::size_t Room(std::size_t bytes) const;
   // Under the lock: nothing queued, skipped or being written.
   bool Written() const;
+  // Under the lock: a turn is there to take.
+  bool TurnReady() const;
+  // Under the lock: takes the turn that is ready.
+  void TakeReady(Turn& turn);
 
   const std::size_t capacity_;
   const std::size_t blockSize_;
@@ -100,16 +107,27 @@ class Console {
   std::optional<Output> form() const { return form_; }
 
   // Starts the threads, which run until the process ends. Should the system
-  // refuse one, what it would write is written in line instead.
-  void Start();
+  // refuse one, what it would write is written in line instead. `port`
+  // goes into the terminal's title.
+  void Start(std::uint16_t port);
+
+  // True when the terminal's title shows the server's figures.
+  bool titled() const { return titled_; }
+  // The figures for the title, shown at most once a second, when changed.
+  void Figures(const TitleFigures& figures);
 
   // Records composed in form(), as ConsoleBacklog::Push takes them.
   void Push(std::string_view records, std::span<const std::size_t> ends);
   // A line for standard error; "" is nothing.
   void Report(std::string line);
   // Waits until everything handed over has been written, or `limit` has
-  // passed: a paused console must not hold up the end of the process.
-  void Flush(std::chrono::milliseconds limit);
+  // passed: a paused console must not hold up the end of the process. True
+  // when everything was written.
+  bool Flush(std::chrono::milliseconds limit);
+  // The same, then gives the terminal its own title back where the server
+  // set one (and where that is written to the terminal, only if it took
+  // everything before).
+  void End(std::chrono::milliseconds limit);
 
   // Records left off the console since the start.
   std::uint64_t NotShown() { return backlog_.SkippedInAll(); }
@@ -117,6 +135,9 @@ class Console {
  private:
   [[noreturn]] void WriteRecords();
   [[noreturn]] void WriteReports();
+  // From the records' writer: the title, if a second has passed since it
+  // was last set and a figure changed.
+  void UpdateTitle();
   // Held while writing, where both go to the same pipe or terminal, so that
   // a report never lands inside a record.
   std::unique_lock<std::mutex> LockShared();
@@ -128,6 +149,15 @@ class Console {
   bool reportsThreaded_ = false;
   ConsoleBacklog backlog_;
   ReportQueue reports_;
+  // The title: the figures as the receive path last gave them...
+  bool titled_ = false;
+  std::mutex figuresMutex_;
+  TitleFigures figures_;
+  // ... and as the writer last showed them.
+  std::mutex titleMutex_;
+  std::optional<TitleFigures> shown_;
+  std::chrono::steady_clock::time_point nextTitle_{};
+  bool titleEnded_ = false;
 };
 
 }  // namespace syslog_listen

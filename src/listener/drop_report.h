@@ -106,6 +106,10 @@ class DropMonitor {
   std::string Last();
   // The drops since the start, where the system counts them for the socket.
   std::optional<std::uint64_t> SocketDrops() const;
+  // The drops since the start, for the socket or (MachineWide) the whole
+  // machine; 0 where the system counts none.
+  std::uint64_t Dropped() const { return report_.total(); }
+  bool MachineWide() const { return scope_ == DropScope::kMachine; }
 
  private:
   void Read();

@@ -66,6 +66,23 @@ bool IsNullDevice(std::FILE* stream);
 // on control characters instead of showing them.
 bool IsTerminal(std::FILE* stream);
 
+// True when the terminal on standard output is to show colours: not when
+// NO_COLOR is set and not empty, nor when TERM is "dumb"; on Windows, once
+// the console takes virtual-terminal sequences (its mode is put back at the
+// end), never where it refuses them.
+bool TerminalColours();
+
+// True when the server may set the title of the terminal on standard
+// output and give the user's back at the end: a Windows console; elsewhere
+// a terminal announced as xterm, which keeps a stack of titles, outside
+// tmux and screen, which keep none.
+bool TitleSettable();
+// Sets the title; from the console's writer, between records.
+void SetTitle(std::string_view title);
+// Gives back the title the user had, if one was set; writes to standard
+// output where the terminal keeps the title.
+void RestoreTitle();
+
 // Opens the log file write-only for appending, in text mode, creating it
 // (mode 0644 where there are such bits) if needed; no lock. nullptr on
 // failure. With `regularFileOnly`, for a name opened again after rotation,

@@ -127,6 +127,47 @@ bool IsTerminal(std::FILE* stream) { return isatty(fileno(stream)) == 1; }
 
 namespace {
 
+bool EnvironmentIs(const char* name, std::string_view value) {
+  const char* set = std::getenv(name);
+  return set != nullptr && set == value;
+}
+
+bool EnvironmentSet(const char* name) {
+  const char* set = std::getenv(name);
+  return set != nullptr && *set != '\0';
+}
+
+// The title was pushed on the terminal's stack.
+bool titlePushed = false;
+
+}  // namespace
+
+bool TerminalColours() {
+  return !EnvironmentSet("NO_COLOR") && !EnvironmentIs("TERM", "dumb");
+}
+
+bool TitleSettable() {
+  const char* term = std::getenv("TERM");
+  return term != nullptr && std::string_view(term).starts_with("xterm") &&
+         !EnvironmentSet("TMUX") && !EnvironmentSet("STY");
+}
+
+void SetTitle(std::string_view title) {
+  // xterm's window operations: push the title, then set it (OSC 2).
+  std::string bytes = titlePushed ? "" : "\x1b[22;2t";
+  titlePushed = true;
+  bytes.append("\x1b]2;").append(title).append("\x07");
+  WriteText(stdout, bytes);
+}
+
+void RestoreTitle() {
+  if (!titlePushed) return;
+  titlePushed = false;
+  WriteText(stdout, "\x1b[23;2t");
+}
+
+namespace {
+
 // Links followed in a row at most, as the system itself does.
 constexpr int kMaxLinks = 40;
 

@@ -133,6 +133,12 @@ struct ConsoleState {
   bool inputModeSet = false;
   DWORD inputMode = 0;
   DWORD inputModeOurs = 0;  // as the console reports the mode we set
+  HANDLE output = nullptr;
+  bool outputModeSet = false;  // virtual-terminal processing, for colours
+  DWORD outputMode = 0;
+  DWORD outputModeOurs = 0;
+  std::atomic<bool> titleSet{false};
+  std::wstring title;  // the user's, while ours is shown
 };
 ConsoleState console;
 
@@ -147,6 +153,11 @@ void RestoreConsole() {
       mode == console.inputModeOurs) {
     SetConsoleMode(console.input, console.inputMode);
   }
+  if (console.outputModeSet && GetConsoleMode(console.output, &mode) &&
+      mode == console.outputModeOurs) {
+    SetConsoleMode(console.output, console.outputMode);
+  }
+  RestoreTitle();
 }
 
 bool IsConsole(DWORD which) {
@@ -392,6 +403,42 @@ bool IsNullDevice(std::FILE* stream) {
 bool IsTerminal(std::FILE* stream) {
   DWORD mode = 0;
   return GetConsoleMode(HandleOf(stream), &mode) != 0;
+}
+
+bool TerminalColours() {
+  const char* noColour = std::getenv("NO_COLOR");
+  const char* term = std::getenv("TERM");
+  if ((noColour != nullptr && *noColour != '\0') ||
+      (term != nullptr && std::string_view(term) == "dumb")) {
+    return false;
+  }
+  // A legacy console refuses the mode, and would print the sequences.
+  console.output = GetStdHandle(STD_OUTPUT_HANDLE);
+  console.outputModeSet =
+      GetConsoleMode(console.output, &console.outputMode) &&
+      SetConsoleMode(console.output, console.outputMode |
+                                         ENABLE_VIRTUAL_TERMINAL_PROCESSING) &&
+      GetConsoleMode(console.output, &console.outputModeOurs);
+  return console.outputModeSet;
+}
+
+bool TitleSettable() { return IsConsole(STD_OUTPUT_HANDLE); }
+
+void SetTitle(std::string_view title) {
+  if (!console.titleSet) {
+    // The user's own, to put back at the end.
+    wchar_t was[1024] = {};
+    GetConsoleTitleW(was, 1024);
+    console.title = was;
+    console.titleSet = true;
+  }
+  SetConsoleTitleW(Wide(title).c_str());
+}
+
+void RestoreTitle() {
+  if (console.titleSet.exchange(false)) {
+    SetConsoleTitleW(console.title.c_str());
+  }
 }
 
 std::FILE* OpenLogFile(const std::string& name, bool regularFileOnly) {

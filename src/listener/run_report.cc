@@ -71,6 +71,19 @@ std::string RunTally::Account(std::chrono::seconds ran,
   return line + "\n";
 }
 
+std::string TitleText(const TitleFigures& figures) {
+  std::string title = Fill(kTitle, std::to_string(figures.port),
+                           GroupedDecimal(figures.received));
+  if (figures.dropped > 0) {
+    AppendFilled(title, figures.machine ? kTitleMachineDropped : kTitleDropped,
+                 GroupedDecimal(figures.dropped));
+  }
+  if (figures.senders) {
+    AppendFilled(title, kTitleSenders, GroupedDecimal(*figures.senders));
+  }
+  return title;
+}
+
 bool QuietHint::Due(Clock::time_point now) {
   if (!armed_ || now < due_) return false;
   armed_ = false;

@@ -26,6 +26,13 @@ class RunTally {
   // Distinct senders counted at most: a sender can forge any address.
   static constexpr std::size_t kMaxSenders = 65536;
 
+  std::uint64_t datagrams() const { return datagrams_; }
+  // The senders counted, where they are.
+  std::optional<std::uint64_t> senders() const {
+    if (!sendersCounted_) return std::nullopt;
+    return senders_.size();
+  }
+
   void Datagram(std::size_t bytes) {
     ++datagrams_;
     bytes_ += bytes;
@@ -45,6 +52,19 @@ class RunTally {
   std::unordered_set<std::uint32_t> senders_;
   bool sendersCounted_ = false;
 };
+
+// The terminal's title: the port, the datagrams received, the drops where
+// the system counts them (`machine`: for the whole machine), the senders
+// where they are counted.
+struct TitleFigures {
+  std::uint16_t port = 0;
+  std::uint64_t received = 0;
+  std::uint64_t dropped = 0;
+  bool machine = false;
+  std::optional<std::uint64_t> senders{};
+  bool operator==(const TitleFigures&) const = default;
+};
+std::string TitleText(const TitleFigures& figures);
 
 // When to say that nothing has arrived: once, a minute after the start,
 // unless a datagram came first.

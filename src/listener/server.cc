@@ -170,7 +170,7 @@ class Receiver {
         datagrams_(socket, kMaxDatagram, annotate),
         gathered_(console_.form(), annotate),
         drops_(socket, Clock::now()) {
-    console_.Start();
+    console_.Start(port_);
   }
 
   // The banner: console first, then the file.
@@ -234,6 +234,17 @@ class Receiver {
       if (gathered_.Full()) WriteOut();
     }
     ReportDrops(drops_.Check(Clock::now()));
+    ShowFigures();
+  }
+
+  // What the terminal's title shows, where there is one.
+  void ShowFigures() {
+    if (!console_.titled()) return;
+    console_.Figures({.port = port_,
+                      .received = tally_.datagrams(),
+                      .dropped = drops_.Dropped(),
+                      .machine = drops_.MachineWide(),
+                      .senders = tally_.senders()});
   }
 
   // The file first; the console's records go to its writer, which takes
@@ -267,6 +278,7 @@ class Receiver {
   void ReportDrops(std::string line) {
     if (line.empty()) return;
     console_.Report(std::move(line));
+    ShowFigures();
     if (queueExplained_) return;
     queueExplained_ = true;
     const long granted = GrantedReceiveQueue(socket_);
@@ -293,7 +305,7 @@ class Receiver {
         std::chrono::duration_cast<std::chrono::seconds>(Clock::now() -
                                                          started_),
         drops_.SocketDrops(), console_.NotShown()));
-    console_.Flush(kStopConsoleLimit);
+    console_.End(kStopConsoleLimit);
     EndAfterStop();
   }
 

@@ -27,6 +27,26 @@ std::size_t ControlAt(std::string_view text, std::size_t at) {
   return 0;
 }
 
+// Bold red, red, yellow, dim; and the reset. Notice and informational,
+// the bulk of most traffic (logger sends notice unless told otherwise),
+// stay plain: marking them would mark nearly everything, and cost a busy
+// terminal the bytes.
+constexpr std::string_view kSeverityColours[8] = {
+    "\x1b[1;31m", "\x1b[1;31m", "\x1b[1;31m", "\x1b[31m",
+    "\x1b[33m",   "",           "",           "\x1b[2m"};
+constexpr std::string_view kColourReset = "\x1b[0m";
+
+// Ends the colour that `out` took from `start` on within the record, before
+// its line end if it has one, so that the next line starts plain.
+void EndColour(std::string& out, std::size_t start) {
+  std::size_t end = out.size();
+  if (end > start && out[end - 1] == '\n') {
+    --end;
+    if (end > start && out[end - 1] == '\r') --end;
+  }
+  out.insert(end, kColourReset);
+}
+
 void AppendDecimalByte(std::string& out, unsigned value) {
   if (value >= 100) out.push_back(static_cast<char>('0' + value / 100));
   if (value >= 10) out.push_back(static_cast<char>('0' + value / 10 % 10));
@@ -81,8 +101,19 @@ void AppendRecord(std::string& out, Output output, const Message& message,
   AppendRecord(out, output, message, ParsePriority(message.text), annotate);
 }
 
+std::string_view SeverityColour(int severity) {
+  return severity >= 0 && severity < 8 ? kSeverityColours[severity] : "";
+}
+
 void AppendRecord(std::string& out, Output output, const Message& message,
                   const PriorityHeader& header, bool annotate) {
+  const std::size_t start = out.size();
+  // Added around what is escaped already: a sender cannot inject one.
+  const std::string_view colour =
+      output == Output::kColourTerminal && header.priority != 0
+          ? SeverityColour(SeverityIndex(header.priority))
+          : "";
+  out.append(colour);
   // The header is stripped whether or not the record is annotated.
   if (annotate) {
     out.append(message.arrivalTime);
@@ -99,11 +130,12 @@ void AppendRecord(std::string& out, Output output, const Message& message,
       out.append(annotation.piece(3));
     }
   }
-  if (output == Output::kTerminal) {
+  if (output == Output::kTerminal || output == Output::kColourTerminal) {
     AppendTerminalEscaped(out, header.body);
   } else {
     out.append(header.body);
   }
+  if (!colour.empty()) EndColour(out, start + colour.size());
 }
 
 std::string ComposeRecord(Output output, const Message& message,

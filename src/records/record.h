@@ -13,8 +13,9 @@ namespace syslog_listen {
 
 // The console and the log file word the annotation differently. A console
 // that is a terminal also gets the body's control characters escaped, so
-// that a sender cannot drive the user's terminal.
-enum class Output { kConsole, kTerminal, kLogFile };
+// that a sender cannot drive the user's terminal; one that shows colours
+// also gets a record with a priority header in its severity's colour.
+enum class Output { kConsole, kTerminal, kColourTerminal, kLogFile };
 
 struct Message {
   // The datagram's bytes up to the first NUL.
@@ -46,6 +47,12 @@ std::string ComposeRecord(Output output, const Message& message, bool annotate);
 // next record could complete to one, as "\xC2"; other bytes, UTF-8 text and
 // single bytes of 128 and above included, unchanged.
 void AppendTerminalEscaped(std::string& out, std::string_view text);
+
+// The terminal's colour (an SGR sequence) for severity index 0 to 7, much
+// as journalctl colours them: emergency, alert and critical bold red, error
+// red, warning yellow, debug dim; "" for notice and informational, which
+// keep the terminal's own colour.
+std::string_view SeverityColour(int severity);
 
 // Appends the address in dotted decimal, its bytes in network order.
 void AppendDottedQuad(std::string& out, std::uint32_t addressNetOrder);

@@ -29,6 +29,13 @@ bool Drained(ServerProcess& server, int port) {
   });
 }
 
+// The server's command, run by `prefix`, on `port` with -o test.log.
+std::vector<std::string> Behind(std::vector<std::string> prefix, int port) {
+  for (const std::string& word : ServerCommand()) prefix.push_back(word);
+  prefix.insert(prefix.end(), {"-p", std::to_string(port), "-o", "test.log"});
+  return prefix;
+}
+
 // Killed while it waits, the server has already written every record of
 // every datagram it received: nothing is left in a buffer.
 TEST(Faults, KilledWhileWaitingLosesNothing) {
@@ -289,6 +296,53 @@ TEST(Faults, ControlCharactersReachATerminalOnlyEscaped) {
   }
 }
 
+// On a terminal that shows colours, a record with a header has its
+// severity's colour, reset before its line end; one without a header, or
+// informational, has none. The title counts what arrived, and goes back to
+// the user's at the end. NO_COLOR, or a pipe, gets no colour; a pipe no
+// title; the file never either.
+TEST(Faults, ATerminalShowsSeverityColoursAndCountsInItsTitle) {
+  if (WindowsServer()) GTEST_SKIP() << "wine's console renders them itself";
+  const struct {
+    Console console;
+    const char* noColour;
+    bool coloured;
+  } cases[] = {{Console::kTerminal, "NO_COLOR=", true},
+               {Console::kTerminal, "NO_COLOR=1", false},
+               {Console::kPipe, "NO_COLOR=", false}};
+  for (const auto& c : cases) {
+    TempDir dir;
+    const int port = FreeUdpPort();
+    ChildProcess server(Behind({"env", "TERM=xterm", c.noColour}, port),
+                        dir.path(), c.console, "");
+    ASSERT_TRUE(WaitForBanner(dir.path() / "test.log"));
+    UdpSocket sender;
+    sender.SendTo(port, "<11>boom\n");
+    sender.SendTo(port, "<14>fine\n");
+    const bool titled = c.console == Console::kTerminal;
+    const std::string title = "\x1b]2;syslog-listen :" + std::to_string(port) +
+                              " \u00b7 2 received\a";
+    const std::string records =
+        c.coloured ? "\x1b[31mboom\x1b[0m\nfine\n" : "boom\nfine\n";
+    std::string shown;
+    EXPECT_TRUE(WaitUntil([&] {
+      shown = server.ConsoleText();
+      return shown.find(records) != std::string::npos &&
+             (!titled || shown.find(title) != std::string::npos);
+    })) << c.noColour
+        << ": " << shown;
+    server.Signal(SIGTERM);
+    EXPECT_TRUE(server.WaitForStatus().has_value());
+    shown = server.ConsoleText();
+    EXPECT_EQ(titled, shown.ends_with("\x1b[23;2t")) << shown;
+    if (!titled) {
+      EXPECT_EQ(std::string::npos, shown.find('\x1b')) << shown;
+    }
+    EXPECT_EQ(Banner(port) + "boom\nfine\n",
+              MaskTimestamps(ReadFile(dir.path() / "test.log")));
+  }
+}
+
 // A console that nobody reads (a paused pager, say) costs the file nothing:
 // it gets every record, in order, once. Read again, the console shows the
 // records from before the gap, then, at that point of the stream, the notice
@@ -345,13 +399,6 @@ TEST(Faults, AConsoleNobodyReadsCostsTheFileNothing) {
     return console.size() >= RealSize(expected);
   }));
   EXPECT_EQ("", Mismatch(expected, MaskTimestamps(console)));
-}
-
-// The server's command, run by `prefix`, on `port` with -o test.log.
-std::vector<std::string> Behind(std::vector<std::string> prefix, int port) {
-  for (const std::string& word : ServerCommand()) prefix.push_back(word);
-  prefix.insert(prefix.end(), {"-p", std::to_string(port), "-o", "test.log"});
-  return prefix;
 }
 
 // Started with SIGHUP and SIGINT ignored (nohup; a script's background

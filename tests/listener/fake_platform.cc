@@ -42,6 +42,14 @@ bool IsNullDevice(std::FILE*) { return false; }
 
 bool IsTerminal(std::FILE*) { return false; }
 
+bool TerminalColours() { return false; }
+
+bool TitleSettable() { return false; }
+
+void SetTitle(std::string_view) {}
+
+void RestoreTitle() {}
+
 std::FILE* OpenLogFile(const std::string& name, bool) {
   script.calls.push_back("open " + name);
   // Any open stream will do: the tests only look at what start-up returns.

@@ -42,7 +42,7 @@ TEST(RunReport, TheQuietHintComesOnceAndOnlyWhenNothingArrived) {
   EXPECT_EQ(-1, heard.MillisecondsUntilDue(start));
 }
 
-TEST(RunReport, TheHintNamesAFewAddressesAndTheAccountWhatApplies) {
+TEST(RunReport, HintAccountAndTitleSayWhatApplies) {
   const std::string head =
       "syslog-listen: nothing received on UDP port 514 in the first minute; "
       "senders must send to one of this machine's addresses (";
@@ -53,6 +53,17 @@ TEST(RunReport, TheHintNamesAFewAddressesAndTheAccountWhatApplies) {
                                          "e", "f", "g", "h"};
   EXPECT_EQ(head + "a, b, c, d, e, f and 2 more" + tail,
             NothingReceivedLine(514, many, "!"));
+
+  EXPECT_EQ("syslog-listen :514 \u00b7 1,234 received",
+            TitleText({.port = 514, .received = 1234}));
+  EXPECT_EQ(
+      "syslog-listen :514 \u00b7 9 received \u00b7 3 dropped on this machine "
+      "\u00b7 2 senders",
+      TitleText({.port = 514,
+                 .received = 9,
+                 .dropped = 3,
+                 .machine = true,
+                 .senders = 2}));
 
   RunTally tally;
   tally.Datagram(1000);

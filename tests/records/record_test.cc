@@ -128,6 +128,35 @@ TEST(ComposeRecord, TerminalEscapesTheBodyOnly) {
             ComposeRecord(Output::kLogFile, message, false));
 }
 
+// journalctl's colours by severity, reset before the record's line end,
+// around the escaped body; nothing without a header or at informational.
+TEST(ComposeRecord, ColourTerminalShowsSeverities) {
+  const struct {
+    const char* text;
+    bool annotate;
+    const char* shown;
+  } cases[] = {
+      {"<8>panic\n", false, "\x1b[1;31mpanic\x1b[0m\n"},
+      {"<10>crit", false, "\x1b[1;31mcrit\x1b[0m"},
+      {"<11>err\r\n", false, "\x1b[31merr\x1b[0m\r\n"},
+      {"<12>warn\x1b[0m\n", false, "\x1b[33mwarn^[[0m\x1b[0m\n"},
+      {"<13>note", false, "note"},
+      {"<14>info\n", false, "info\n"},
+      {"<15>dbg\n", false, "\x1b[2mdbg\x1b[0m\n"},
+      {"plain\n", false, "plain\n"},
+      {"<0>zero\n", false, "<0>zero\n"},
+      {"<11>x\n", true,
+       "\x1b[31mMon Jun 02 09:05:07 2025 <fac:user level, svt:error> from "
+       "10.0.0.7\n>>x\x1b[0m\n"},
+  };
+  for (const auto& c : cases) {
+    const Message message{c.text, kTime, Address(10, 0, 0, 7)};
+    EXPECT_EQ(c.shown,
+              ComposeRecord(Output::kColourTerminal, message, c.annotate))
+        << c.text;
+  }
+}
+
 TEST(AppendRecord, AppendsAfterEarlierRecords) {
   std::string out = "a";
   AppendRecord(out, Output::kLogFile, Message{"<13>b", kTime, 0}, false);

@@ -90,6 +90,11 @@ sockaddr_in Loopback(int port, bool anyAddress) {
   // Files the server creates get the mode it asks for, whatever the
   // caller's mask.
   umask(022);
+  // Terminals without colours or titles, whatever the caller's: a test
+  // that wants them asks (env TERM=xterm NO_COLOR=). Wine's console keeps
+  // the caller's TERM.
+  setenv("NO_COLOR", "1", 1);
+  if (!WindowsServer()) setenv("TERM", "dumb", 1);
   std::vector<char*> argv;
   for (const std::string& word : command) {
     argv.push_back(const_cast<char*>(word.c_str()));
