@@ -175,8 +175,9 @@ void Console::Start(std::uint16_t port) {
   figures_.port = port;
   recordsThreaded_ = StartThread([this] { WriteRecords(); });
   reportsThreaded_ = StartThread([this] { WriteReports(); });
-  // Written in line, the title could land inside a record.
-  titled_ = titled_ && recordsThreaded_;
+  // Written in line, the title could land inside a record. (Set only then:
+  // the writer reads it.)
+  if (!recordsThreaded_) titled_ = false;
 }
 
 void Console::Figures(const TitleFigures& figures) {
