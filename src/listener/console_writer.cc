@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <system_error>
 #include <thread>
 #include <utility>
@@ -145,6 +146,19 @@ bool ConsoleBacklog::WaitUntilWritten(
   return written_.wait_until(lock, deadline, [this] { return Written(); });
 }
 
+namespace {
+
+// The terminal world's conventions: NO_COLOR set and not empty, or a
+// terminal announced as dumb, ask for no colours.
+bool ColoursWanted() {
+  const char* noColour = std::getenv("NO_COLOR");
+  const char* term = std::getenv("TERM");
+  return (noColour == nullptr || *noColour == '\0') &&
+         (term == nullptr || std::string_view(term) != "dumb");
+}
+
+}  // namespace
+
 Console::Console() : shared_(OutputsShareStream()) {
   // Run as a daemon, standard output is often the null device: skip it.
   if (IsNullDevice(stdout)) return;
@@ -152,7 +166,8 @@ Console::Console() : shared_(OutputsShareStream()) {
     form_ = Output::kConsole;
     return;
   }
-  form_ = TerminalColours() ? Output::kColourTerminal : Output::kTerminal;
+  form_ = ColoursWanted() && TerminalColours() ? Output::kColourTerminal
+                                               : Output::kTerminal;
   titled_ = TitleSettable();
 }
 

@@ -34,7 +34,7 @@ std::string LogFile::CheckFollowable() {
 }
 
 std::string LogFile::Write(std::string_view bytes,
-                           std::span<std::size_t> ends) {
+                           std::span<const std::size_t> ends) {
   if (bytes.empty() && !Holding()) return "";
   // Checked before writing, so records that arrive a second or more after
   // a rotation, even after a long idle spell, go to the new file. Not
@@ -48,7 +48,7 @@ std::string LogFile::Write(std::string_view bytes,
     }
   }
   if (file_ == nullptr) return report;
-  const std::string_view text = FileText(bytes, ends);
+  const auto [text, textEnds] = FileText(bytes, ends);
   // Those that wait go first, so that the new ones find room if there is.
   FileWrite::Failure failure = FileWrite::Failure::kNone;
   if (Holding()) {
@@ -61,15 +61,15 @@ std::string LogFile::Write(std::string_view bytes,
   if (!Holding()) {
     const FileWrite result = WriteToFile(file_, text);
     if (result.failure == FileWrite::Failure::kNone) return report;
-    Hold(text.substr(result.written), ends, result.written);
+    Hold(text.substr(result.written), textEnds, result.written);
     return report + Failed(result.failure);
   }
   // Behind those that wait, or lost whole once memory holds no more.
   if (held_.size() - heldFrom_ + text.size() > kMaxHeldBytes ||
-      heldEnds_.size() + ends.size() > kMaxHeldRecords) {
-    lost_ += ends.size();
+      heldEnds_.size() + textEnds.size() > kMaxHeldRecords) {
+    lost_ += textEnds.size();
   } else {
-    Hold(text, ends, 0);
+    Hold(text, textEnds, 0);
   }
   return report + Failed(failure);
 }

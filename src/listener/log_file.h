@@ -44,7 +44,7 @@ class LogFile {
   std::string CheckFollowable();
 
   // Appends `bytes`, records that end at `ends` (ascending offsets into
-  // `bytes`, which this may change). First, if a check is due, makes sure
+  // `bytes`). First, if a check is due, makes sure
   // the name still names the open file; if not, opens the name again (no
   // banner, and only as a regular file) and writes there. When it cannot,
   // the open file is kept and the name tried again a second later.
@@ -52,7 +52,7 @@ class LogFile {
   // waits, up to the bound. Returns the lines to report on standard error,
   // else "": once per streak of failures, or, while the open file has no
   // name left, once a minute; and when the file takes records again.
-  std::string Write(std::string_view bytes, std::span<std::size_t> ends);
+  std::string Write(std::string_view bytes, std::span<const std::size_t> ends);
 
   // True while records wait for the file to take them: Write tries again
   // even with nothing new.

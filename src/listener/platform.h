@@ -66,10 +66,9 @@ bool IsNullDevice(std::FILE* stream);
 // on control characters instead of showing them.
 bool IsTerminal(std::FILE* stream);
 
-// True when the terminal on standard output is to show colours: not when
-// NO_COLOR is set and not empty, nor when TERM is "dumb"; on Windows, once
-// the console takes virtual-terminal sequences (its mode is put back at the
-// end), never where it refuses them.
+// True when the terminal on standard output can show colours: on Windows,
+// once the console takes virtual-terminal sequences (its mode is put back at
+// the end), never where it refuses them.
 bool TerminalColours();
 
 // True when the server may set the title of the terminal on standard
@@ -94,9 +93,13 @@ void RestoreTitle();
 std::FILE* OpenLogFile(const std::string& name, bool regularFileOnly = false);
 
 // The log file's bytes as the platform's text mode writes them (Windows: a
-// CR before every LF), with `ends`, offsets into `bytes`, moved to match.
-// Valid until the next call.
-std::string_view FileText(std::string_view bytes, std::span<std::size_t> ends);
+// CR before every LF), and `ends`, offsets into `bytes`, as offsets into
+// those. Valid until the next call.
+struct FileBytes {
+  std::string_view text;
+  std::span<const std::size_t> ends;
+};
+FileBytes FileText(std::string_view bytes, std::span<const std::size_t> ends);
 
 // How a write to the log file went.
 struct FileWrite {

@@ -127,11 +127,6 @@ bool IsTerminal(std::FILE* stream) { return isatty(fileno(stream)) == 1; }
 
 namespace {
 
-bool EnvironmentIs(const char* name, std::string_view value) {
-  const char* set = std::getenv(name);
-  return set != nullptr && set == value;
-}
-
 bool EnvironmentSet(const char* name) {
   const char* set = std::getenv(name);
   return set != nullptr && *set != '\0';
@@ -142,9 +137,7 @@ bool titlePushed = false;
 
 }  // namespace
 
-bool TerminalColours() {
-  return !EnvironmentSet("NO_COLOR") && !EnvironmentIs("TERM", "dumb");
-}
+bool TerminalColours() { return true; }
 
 bool TitleSettable() {
   const char* term = std::getenv("TERM");
@@ -228,8 +221,8 @@ std::FILE* OpenLogFile(const std::string& name, bool regularFileOnly) {
   return file;
 }
 
-std::string_view FileText(std::string_view bytes, std::span<std::size_t>) {
-  return bytes;
+FileBytes FileText(std::string_view bytes, std::span<const std::size_t> ends) {
+  return {bytes, ends};
 }
 
 FileWrite WriteToFile(std::FILE* file, std::string_view bytes) {

@@ -406,18 +406,12 @@ bool IsTerminal(std::FILE* stream) {
 }
 
 bool TerminalColours() {
-  const char* noColour = std::getenv("NO_COLOR");
-  const char* term = std::getenv("TERM");
-  if ((noColour != nullptr && *noColour != '\0') ||
-      (term != nullptr && std::string_view(term) == "dumb")) {
-    return false;
-  }
   // A legacy console refuses the mode, and would print the sequences.
   console.output = GetStdHandle(STD_OUTPUT_HANDLE);
   console.outputModeSet =
       GetConsoleMode(console.output, &console.outputMode) &&
-      SetConsoleMode(console.output, console.outputMode |
-                                         ENABLE_VIRTUAL_TERMINAL_PROCESSING) &&
+      SetConsoleMode(console.output,
+                     console.outputMode | ENABLE_VIRTUAL_TERMINAL_PROCESSING) &&
       GetConsoleMode(console.output, &console.outputModeOurs);
   return console.outputModeSet;
 }
@@ -479,17 +473,20 @@ std::FILE* OpenLogFile(const std::string& name, bool regularFileOnly) {
   return file;
 }
 
-std::string_view FileText(std::string_view bytes, std::span<std::size_t> ends) {
-  static std::string text;  // only the receive path writes the file
+FileBytes FileText(std::string_view bytes, std::span<const std::size_t> ends) {
+  // Only the receive path writes the file.
+  static std::string text;
+  static std::vector<std::size_t> textEnds;
   text.clear();
+  textEnds.clear();
   std::size_t from = 0;
-  for (std::size_t& end : ends) {
+  for (const std::size_t end : ends) {
     AppendAsText(text, bytes.substr(from, end - from));
     from = end;
-    end = text.size();
+    textEnds.push_back(text.size());
   }
   AppendAsText(text, bytes.substr(from));
-  return text;
+  return {text, textEnds};
 }
 
 FileWrite WriteToFile(std::FILE* file, std::string_view bytes) {

@@ -95,7 +95,7 @@ void BackOff(int consecutiveFailures) {
 
 // Records composed since the last write: the file's bytes, the console's
 // where they differ (annotation wording, escapes), and where each record
-// ends in each.
+// ends in each (one list when the console takes the file's bytes).
 class Gathered {
  public:
   Gathered(std::optional<Output> console, bool annotate)
@@ -105,9 +105,9 @@ class Gathered {
       shown_ = nullptr;
     } else if (annotate_ || *console_ != Output::kConsole) {
       consoleBytes_.reserve(kWriteThreshold + kMaxRecord);
+      consoleEnds_.reserve(kMaxGathered);
       shown_ = &consoleBytes_;
     }
-    ends_.reserve(kMaxGathered);
     fileEnds_.reserve(kMaxGathered);
   }
   Gathered(const Gathered&) = delete;
@@ -118,27 +118,28 @@ class Gathered {
     const PriorityHeader header = ParsePriority(message.text);
     AppendRecord(file_, Output::kLogFile, message, header, annotate_);
     fileEnds_.push_back(file_.size());
-    if (shown_ == nullptr) return;
-    if (shown_ != &file_) {
-      AppendRecord(*shown_, *console_, message, header, annotate_);
-    }
-    ends_.push_back(shown_->size());
+    if (shown_ == nullptr || shown_ == &file_) return;
+    AppendRecord(*shown_, *console_, message, header, annotate_);
+    consoleEnds_.push_back(shown_->size());
   }
 
   bool Full() const {
     return file_.size() >= kWriteThreshold || fileEnds_.size() >= kMaxGathered;
   }
   const std::string& file() const { return file_; }
-  std::span<std::size_t> fileEnds() { return fileEnds_; }
+  std::span<const std::size_t> fileEnds() const { return fileEnds_; }
   std::string_view console() const {
     return shown_ != nullptr ? *shown_ : std::string_view();
   }
-  std::span<const std::size_t> ends() const { return ends_; }
+  std::span<const std::size_t> ends() const {
+    if (shown_ == nullptr) return {};
+    return shown_ == &file_ ? fileEnds_ : consoleEnds_;
+  }
 
   void Clear() {
     file_.clear();
     consoleBytes_.clear();
-    ends_.clear();
+    consoleEnds_.clear();
     fileEnds_.clear();
   }
 
@@ -150,8 +151,8 @@ class Gathered {
   // The console's bytes: the file's when both are the same, none without
   // a console.
   std::string* shown_ = &file_;
-  std::vector<std::size_t> ends_;
   std::vector<std::size_t> fileEnds_;
+  std::vector<std::size_t> consoleEnds_;
 };
 
 // The datagram loop: drain the socket in batches, composing records into
@@ -175,7 +176,7 @@ class Receiver {
 
   // The banner: console first, then the file.
   void Announce(std::string_view banner) {
-    std::size_t end = banner.size();
+    const std::size_t end = banner.size();
     if (console_.form()) console_.Push(banner, std::span(&end, 1));
     console_.Report(log_.Write(banner, std::span(&end, 1)));
   }
@@ -264,6 +265,7 @@ class Receiver {
   int UntilSomethingIsDue() {
     const Clock::time_point now = Clock::now();
     ReportDrops(drops_.Check(now));
+    ShowFigures();
     if (hint_.Due(now)) {
       console_.Report(
           NothingReceivedLine(port_, LocalAddresses(), FirewallAdvice(port_)));
@@ -278,7 +280,6 @@ class Receiver {
   void ReportDrops(std::string line) {
     if (line.empty()) return;
     console_.Report(std::move(line));
-    ShowFigures();
     if (queueExplained_) return;
     queueExplained_ = true;
     const long granted = GrantedReceiveQueue(socket_);

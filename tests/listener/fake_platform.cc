@@ -30,8 +30,8 @@ void WriteText(std::FILE*, std::string_view) {}
 
 bool OutputsShareStream() { return false; }
 
-std::string_view FileText(std::string_view bytes, std::span<std::size_t>) {
-  return bytes;
+FileBytes FileText(std::string_view bytes, std::span<const std::size_t> ends) {
+  return {bytes, ends};
 }
 
 FileWrite WriteToFile(std::FILE*, std::string_view bytes) {
