@@ -10,7 +10,7 @@
 # and its removal leaves nothing but the log.
 set -eu
 cd "$(dirname "$0")/.."
-scripts/setup.sh lintian wine wine64 unzip logrotate systemd msitools python3
+scripts/setup.sh lintian wine wine64 unzip msitools python3
 paths=$(scripts/release.sh | tail -n 4)
 deb=$(echo "$paths" | sed -n 1p)
 msi=$(echo "$paths" | sed -n 2p)
@@ -24,6 +24,10 @@ export WINEPREFIX="$work/wine" WINEDEBUG=-all
 wineserver=$(command -v wineserver || echo /usr/lib/wine/wineserver)
 trap '"$wineserver" -k 2>/dev/null; rm -rf "$work"' EXIT
 fail() { printf 'check-release: %s\n' "$*" >&2; exit 1; }
+# logrotate and systemd-analyze as the machine has them, or unpacked here.
+scripts/peer.sh "$work/peers" logrotate
+command -v systemd-analyze >/dev/null || scripts/peer.sh "$work/peers" systemd
+PATH=$PATH:$work/peers/root/usr/bin:$work/peers/root/usr/sbin
 
 lintian --fail-on error,warning --display-level '>=warning' "$deb"
 

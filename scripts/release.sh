@@ -24,8 +24,9 @@ case ${1:-} in
   /*) out=$1 ;;
   *) out=$caller/$1 ;;
 esac
-scripts/setup.sh g++-mingw-w64-x86-64 debhelper dpkg-dev zip git wixl \
-  msitools faketime
+# dpkg-buildpackage wants build-essential itself, beyond debian/control.
+scripts/setup.sh build-essential g++-mingw-w64-x86-64 debhelper dpkg-dev zip \
+  git wixl msitools faketime
 
 umask 022
 export TZ=UTC LC_ALL=C.UTF-8

@@ -23,8 +23,8 @@ else
   exit 1
 fi
 echo "setup: installing$missing"
-# Install without starting services: syslog-ng, wanted only as a test peer,
-# would otherwise start as the machine's system logger.
+# Install without starting services: nothing installed for building or
+# testing is to run on its own (a policy of the machine's own is kept).
 policy=/usr/sbin/policy-rc.d
 if [ ! -e "$policy" ]; then
   $as_root sh -c "printf '#!/bin/sh\nexit 101\n' >$policy && chmod +x $policy"

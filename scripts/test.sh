@@ -13,14 +13,20 @@ set -eu
 cd "$(dirname "$0")/.."
 # The end-to-end tests also use programs we did not write: the senders
 # util-linux logger (in bsdutils), Python's logging, syslog-ng and its
-# loggen, and logrotate; systemd-analyze checks the service unit.
+# loggen, and logrotate; systemd-analyze checks the service unit. Those
+# that would change the machine's logging or services when installed are
+# only unpacked into the build folder (scripts/peer.sh).
 scripts/setup.sh g++-mingw-w64-x86-64 wine wine64 libbenchmark-dev valgrind \
-  clang libclang-rt-14-dev bsdutils python3 syslog-ng-core logrotate systemd
+  clang libclang-rt-14-dev bsdutils python3
+peers=$PWD/build/peers
+scripts/peer.sh "$peers" syslog-ng-core logrotate
+command -v systemd-analyze >/dev/null || scripts/peer.sh "$peers" systemd
 
 configure_and_test() {
   dir=$1
   shift
-  cmake -S . -B "$dir" -DSYSLOG_LISTEN_WERROR=ON "$@"
+  cmake -S . -B "$dir" -DSYSLOG_LISTEN_WERROR=ON \
+    -DSYSLOG_LISTEN_PEERS="$peers" "$@"
   cmake --build "$dir" --parallel
   ctest --test-dir "$dir" --output-on-failure --parallel 2
 }

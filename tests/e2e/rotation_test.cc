@@ -190,7 +190,8 @@ TEST(Rotation, NameThatCannotBeReopenedIsReported) {
 // every record is in exactly one of the rotated files, in order, and those
 // sent a second after the last rotation are in the new file.
 TEST(Rotation, LogrotateCreateLosesNothing) {
-  if (!Installed("logrotate")) GTEST_SKIP() << "logrotate is missing";
+  std::vector<std::string> logrotate = Peer("logrotate");
+  if (logrotate.empty()) GTEST_SKIP() << "logrotate is missing";
   Running run;
   ASSERT_TRUE(run.ready());
   // Started by root, the server runs on as nobody: the new file must be
@@ -204,8 +205,9 @@ TEST(Rotation, LogrotateCreateLosesNothing) {
   constexpr int kRotations = 4;
   for (int i = 0; i < kRotations; ++i) {
     records.Send(1000);
-    ASSERT_EQ(0, RunToEnd({"logrotate", "-f", "-s", state, config.string()},
-                          run.dir()))
+    std::vector<std::string> command = logrotate;
+    command.insert(command.end(), {"-f", "-s", state, config.string()});
+    ASSERT_EQ(0, RunToEnd(command, run.dir()))
         << ReadFile(run.dir() / "logrotate.stderr.out");
   }
   std::vector<fs::path> files;

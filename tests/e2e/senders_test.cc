@@ -75,7 +75,7 @@ class Senders : public ::testing::Test {
 };
 
 TEST_F(Senders, LoggerInBothFormats) {
-  if (!Installed("logger")) GTEST_SKIP() << "util-linux logger is missing";
+  if (Peer("logger").empty()) GTEST_SKIP() << "util-linux logger is missing";
   for (const char* format : {"--rfc3164", "--rfc5424"}) {
     ASSERT_EQ(
         0, RunToEnd({"logger", format, "-d", "-n", "127.0.0.1", "-P",
@@ -93,7 +93,7 @@ TEST_F(Senders, LoggerInBothFormats) {
 }
 
 TEST_F(Senders, PythonSysLogHandlerWithUtf8AndByteOrderMark) {
-  if (!Installed("python3")) GTEST_SKIP() << "python3 is missing";
+  if (Peer("python3").empty()) GTEST_SKIP() << "python3 is missing";
   const std::string script =
       "import logging, logging.handlers, sys\n"
       "handler = logging.handlers.SysLogHandler(\n"
@@ -119,7 +119,8 @@ TEST_F(Senders, PythonSysLogHandlerWithUtf8AndByteOrderMark) {
 }
 
 TEST_F(Senders, SyslogNgForwardsItsOwnMessages) {
-  if (!Installed("syslog-ng")) GTEST_SKIP() << "syslog-ng is missing";
+  std::vector<std::string> command = Peer("syslog-ng");
+  if (command.empty()) GTEST_SKIP() << "syslog-ng is missing";
   const auto config = run_.dir() / "syslog-ng.conf";
   std::ofstream(config)
       << "@version: 3.38\n"
@@ -132,11 +133,11 @@ TEST_F(Senders, SyslogNgForwardsItsOwnMessages) {
   const std::string at = run_.dir().string() + "/";
   std::vector<std::string> sent;
   {
-    ChildProcess syslogNg(
-        {"syslog-ng", "--foreground", "--no-caps", "--cfgfile", config.string(),
-         "--persist-file", at + "persist", "--pidfile", at + "pid", "--control",
-         at + "control"},
-        run_.dir(), Console::kFile, "syslog-ng.");
+    command.insert(command.end(),
+                   {"--foreground", "--no-caps", "--cfgfile", config.string(),
+                    "--persist-file", at + "persist", "--pidfile", at + "pid",
+                    "--control", at + "control"});
+    ChildProcess syslogNg(command, run_.dir(), Console::kFile, "syslog-ng.");
     ASSERT_TRUE(WaitUntil([&] {
       for (std::string& datagram : capture_.ReceiveUntilQuiet(10ms)) {
         sent.push_back(std::move(datagram));
@@ -158,12 +159,14 @@ TEST_F(Senders, SyslogNgForwardsItsOwnMessages) {
 }
 
 TEST_F(Senders, LoggenMessagesAllArriveInOrder) {
-  if (!Installed("loggen")) GTEST_SKIP() << "loggen is missing";
+  std::vector<std::string> command = Peer("loggen");
+  if (command.empty()) GTEST_SKIP() << "loggen is missing";
   constexpr int kCount = 500;
-  ASSERT_EQ(0, RunToEnd({"loggen", "--inet", "--dgram", "--quiet", "--number",
-                         std::to_string(kCount), "--rate", "2000", "127.0.0.1",
-                         std::to_string(capture_.port())},
-                        run_.dir()));
+  command.insert(command.end(),
+                 {"--inet", "--dgram", "--quiet", "--number",
+                  std::to_string(kCount), "--rate", "2000", "127.0.0.1",
+                  std::to_string(capture_.port())});
+  ASSERT_EQ(0, RunToEnd(command, run_.dir()));
   const std::vector<std::string> sent = capture_.ReceiveUntilQuiet(500ms);
   ASSERT_EQ(static_cast<std::size_t>(kCount), sent.size());
   for (int i = 0; i < kCount; ++i) {

@@ -20,6 +20,7 @@
 #include <cstring>
 #include <fstream>
 #include <iterator>
+#include <map>
 #include <sstream>
 #include <stdexcept>
 #include <thread>
@@ -452,14 +453,33 @@ ServerProcess::ServerProcess(const std::vector<std::string>& args,
                              const std::filesystem::path& dir, Console console)
     : ChildProcess(WithServer(args), dir, console, "") {}
 
-bool Installed(const std::string& program) {
+std::vector<std::string> Peer(const std::string& program) {
+  // Where each program lies in its unpacked package, and what it needs to
+  // find its libraries and modules there.
+  const std::filesystem::path root = SYSLOG_LISTEN_PEERS "/root";
+  const std::string syslogNg =
+      "LD_LIBRARY_PATH=" + (root / "usr/lib/syslog-ng").string();
+  const std::string prefix = "SYSLOGNG_PREFIX=" + (root / "usr").string();
+  const std::map<std::string, std::vector<std::string>> unpacked = {
+      {"syslog-ng", {"env", syslogNg, prefix, root / "usr/sbin/syslog-ng"}},
+      {"loggen", {"env", syslogNg, prefix, root / "usr/bin/loggen"}},
+      {"logrotate", {root / "usr/sbin/logrotate"}},
+  };
+  const auto found = unpacked.find(program);
+  if (found != unpacked.end() &&
+      access(found->second.back().c_str(), X_OK) == 0) {
+    return found->second;
+  }
   const std::string command = "command -v " + program + " >/dev/null 2>&1";
-  return std::system(command.c_str()) == 0;
+  if (std::system(command.c_str()) == 0) return {program};
+  return {};
 }
 
 int RunToEnd(const std::vector<std::string>& command,
              const std::filesystem::path& dir) {
-  ChildProcess child(command, dir, Console::kFile, command[0] + ".");
+  ChildProcess child(
+      command, dir, Console::kFile,
+      std::filesystem::path(command[0]).filename().string() + ".");
   return child.WaitForExit().value_or(-1);
 }
 

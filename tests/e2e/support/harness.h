@@ -171,12 +171,14 @@ class ServerProcess : public ChildProcess {
                 Console console = Console::kFile);
 };
 
-// True when `program` is on the PATH.
-bool Installed(const std::string& program);
+// How to run `program`, a program we did not write (syslog-ng, loggen,
+// logrotate): from the packages unpacked into the build folder
+// (scripts/peer.sh), else from the PATH; empty when it is in neither.
+std::vector<std::string> Peer(const std::string& program);
 
 // Runs `command` in `dir` to its end (within the wait limit, else kills
-// it); its exit code, or -1. Its outputs go to dir/<program>.console.out
-// and dir/<program>.stderr.out.
+// it); its exit code, or -1. Its outputs go to dir/<name>.console.out and
+// dir/<name>.stderr.out, where <name> is the file name of the program.
 int RunToEnd(const std::vector<std::string>& command,
              const std::filesystem::path& dir);
 
