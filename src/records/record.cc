@@ -96,6 +96,12 @@ void AppendTerminalEscaped(std::string& out, std::string_view text) {
   if (loneLead) out.append("\\xC2");
 }
 
+std::string TerminalEscaped(std::string_view text) {
+  std::string out;
+  AppendTerminalEscaped(out, text);
+  return out;
+}
+
 void AppendRecord(std::string& out, Output output, const Message& message,
                   bool annotate) {
   AppendRecord(out, output, message, ParsePriority(message.text), annotate);

@@ -48,6 +48,10 @@ std::string ComposeRecord(Output output, const Message& message, bool annotate);
 // single bytes of 128 and above included, unchanged.
 void AppendTerminalEscaped(std::string& out, std::string_view text);
 
+// `text` escaped as above: for a text that is not ours (a file or process
+// name, say) inside a line of our own, wherever that line is shown.
+std::string TerminalEscaped(std::string_view text);
+
 // The terminal's colour (an SGR sequence) for severity index 0 to 7, much
 // as journalctl colours them: emergency, alert and critical bold red, error
 // red, warning yellow, debug dim; "" for notice and informational, which
