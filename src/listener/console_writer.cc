@@ -42,6 +42,10 @@ void ConsoleBacklog::Push(std::string_view records,
       start = end;
       // An empty record shows nothing and needs no room.
       if (record.empty()) continue;
+      if (closed_) {
+        ++skippedInAll_;
+        continue;
+      }
       // Once skipping, go on until the console has caught up, so that it
       // shows long runs and one notice per gap, not a notice per write.
       if (skipped_ > 0 || !Append(record)) {
@@ -72,8 +76,11 @@ bool ConsoleBacklog::Append(std::string_view record) {
     reserved_ += room;
     peak_ = std::max(peak_, reserved_);
     blocks_.push_back(std::move(block));
+    blockRecords_.push_back(0);
   }
   blocks_.back().append(record);
+  ++blockRecords_.back();
+  ++unshown_;
   return true;
 }
 
@@ -103,6 +110,8 @@ void ConsoleBacklog::TakeReady(Turn& turn) {
   writing_ = true;
   if (!blocks_.empty()) {
     std::swap(turn.blocks, blocks_);
+    std::swap(turn.records, blockRecords_);
+    blockRecords_.clear();
   } else {
     turn.skipped = std::exchange(skipped_, 0);
   }
@@ -128,7 +137,26 @@ bool ConsoleBacklog::Release(Turn& turn) {
   }
   // The rest is freed outside the lock, off the receive path's way.
   turn.blocks.clear();
+  turn.records.clear();
   return drained;
+}
+
+bool ConsoleBacklog::Showing() {
+  std::lock_guard lock(mutex_);
+  return !closed_;
+}
+
+void ConsoleBacklog::Shown(std::size_t records) {
+  std::lock_guard lock(mutex_);
+  if (!closed_) unshown_ -= records;
+}
+
+void ConsoleBacklog::Close() {
+  std::lock_guard lock(mutex_);
+  if (closed_) return;
+  closed_ = true;
+  // Including a block being written now: it may never be written whole.
+  skippedInAll_ += std::exchange(unshown_, 0);
 }
 
 bool ConsoleBacklog::Written() const {
@@ -220,24 +248,28 @@ void Console::Report(std::string line) {
   }
 }
 
-bool Console::Flush(std::chrono::milliseconds limit) {
+bool Console::Flush(std::chrono::steady_clock::time_point deadline) {
   // Both threads write meanwhile: a stalled standard output costs the
   // reports nothing, nor the other way round.
-  const auto deadline = std::chrono::steady_clock::now() + limit;
   const bool reports = !reportsThreaded_ || reports_.WaitUntilWritten(deadline);
   const bool records = !recordsThreaded_ || backlog_.WaitUntilWritten(deadline);
   return reports && records;
 }
 
-void Console::End(std::chrono::milliseconds limit) {
-  const bool written = Flush(limit);
+void Console::StopRecords() { backlog_.Close(); }
+
+void Console::End(std::chrono::steady_clock::time_point deadline) {
+  if (reportsThreaded_) reports_.WaitUntilWritten(deadline);
   if (!titled_) return;
-  const auto lock = LockShared();
-  std::lock_guard title(titleMutex_);
-  titleEnded_ = true;
-  // A terminal that takes nothing more would hold up the end: there the
-  // title stays.
-  if (written) RestoreTitle();
+  // The writer may be inside a write the terminal never finishes: then it
+  // can set no title either, and the user's goes back all the same.
+  std::unique_lock title(titleMutex_, deadline);
+  if (title.owns_lock()) titleEnded_ = true;
+  // The terminal takes a record block's write whole, so the title goes
+  // back between two; one that stays stalled keeps ours.
+  while (!RestoreTitle() && std::chrono::steady_clock::now() < deadline) {
+    Nap(kGather);
+  }
 }
 
 void Console::UpdateTitle() {
@@ -276,19 +308,20 @@ void Console::WriteRecords() {
     } else {
       backlog_.Take(turn);
     }
-    if (turn.skipped > 0) {
+    if (turn.skipped > 0 && backlog_.Showing()) {
       // Written here, at its point between the records.
       const auto lock = LockShared();
       WriteReport(Fill(kConsoleSkipped, std::to_string(turn.skipped)));
     }
-    if (shared_) {
-      // A block at a time, so that a report waits for one block at most.
-      for (std::size_t i = 0; i < turn.blocks.size(); ++i) {
+    // A block at a time: a report waits for one block at most, and the
+    // end for no more than the block being written.
+    for (std::size_t i = 0; i < turn.blocks.size() && backlog_.Showing();
+         ++i) {
+      {
         const auto lock = LockShared();
         WriteToConsole(std::span(turn.blocks).subspan(i, 1));
       }
-    } else {
-      WriteToConsole(turn.blocks);
+      backlog_.Shown(turn.records[i]);
     }
     // After a lag, up to the whole capacity sits freed in the heap.
     if (backlog_.Release(turn)) ReturnFreeMemory();

@@ -46,6 +46,7 @@ class ConsoleBacklog {
   // skipped in it (never both).
   struct Turn {
     std::vector<std::string> blocks;
+    std::vector<std::size_t> records;  // in each block
     std::uint64_t skipped = 0;
   };
   // Waits until there is a turn to take.
@@ -56,9 +57,16 @@ class ConsoleBacklog {
   // when that emptied the backlog after it had held more than a few blocks:
   // a moment to hand the memory back to the system.
   bool Release(Turn& turn);
+  // Console side: false once the backlog is closed, when nothing more is
+  // to be written; after writing a block, the records it held.
+  bool Showing();
+  void Shown(std::size_t records);
   // Waits until every turn has been taken and released, or `deadline`;
   // true when it has.
   bool WaitUntilWritten(std::chrono::steady_clock::time_point deadline);
+  // At the end: from now on nothing more is shown, and every record not yet
+  // written whole counts as skipped.
+  void Close();
 
   // Records skipped since the start.
   std::uint64_t SkippedInAll();
@@ -82,12 +90,15 @@ class ConsoleBacklog {
   std::condition_variable ready_;    // a turn to take
   std::condition_variable written_;  // everything written
   std::vector<std::string> blocks_;  // queued, not yet taken
+  std::vector<std::size_t> blockRecords_;  // records in each
   std::vector<std::string> spare_;   // released, kept for reuse
   std::size_t reserved_ = 0;         // block memory queued or being written
   std::size_t peak_ = 0;             // most reserved since last empty
   std::uint64_t skipped_ = 0;        // records skipped since the gap began
   std::uint64_t skippedInAll_ = 0;   // ... and since the start
+  std::uint64_t unshown_ = 0;        // queued or taken, not yet written
   bool writing_ = false;             // a turn taken, not yet released
+  bool closed_ = false;
 };
 
 // Standard output and standard error as the server uses them: records go
@@ -120,14 +131,17 @@ class Console {
   void Push(std::string_view records, std::span<const std::size_t> ends);
   // A line for standard error; "" is nothing.
   void Report(std::string line);
-  // Waits until everything handed over has been written, or `limit` has
+  // Waits until everything handed over has been written, or `deadline` has
   // passed: a paused console must not hold up the end of the process. True
   // when everything was written.
-  bool Flush(std::chrono::milliseconds limit);
-  // The same, then gives the terminal its own title back where the server
-  // set one (and where that is written to the terminal, only if it took
-  // everything before).
-  void End(std::chrono::milliseconds limit);
+  bool Flush(std::chrono::steady_clock::time_point deadline);
+  // At the end: no more records are written, not even those handed over;
+  // NotShown() counts them.
+  void StopRecords();
+  // Waits for the reports until `deadline`, then gives the terminal its own
+  // title back where the server set one, if the terminal takes it by then.
+  // Nothing here waits past `deadline`, whatever the console does.
+  void End(std::chrono::steady_clock::time_point deadline);
 
   // Records left off the console since the start.
   std::uint64_t NotShown() { return backlog_.SkippedInAll(); }
@@ -139,7 +153,8 @@ class Console {
   // was last set and a figure changed.
   void UpdateTitle();
   // Held while writing, where both go to the same pipe or terminal, so that
-  // a report never lands inside a record.
+  // a report never lands inside a record. Never held by the end, which
+  // cannot wait for a write that may never finish.
   std::unique_lock<std::mutex> LockShared();
 
   std::optional<Output> form_;
@@ -153,8 +168,9 @@ class Console {
   bool titled_ = false;
   std::mutex figuresMutex_;
   TitleFigures figures_;
-  // ... and as the writer last showed them.
-  std::mutex titleMutex_;
+  // ... and as the writer last showed them. Held while the title is
+  // written; the end waits for it until its deadline only.
+  std::timed_mutex titleMutex_;
   std::optional<TitleFigures> shown_;
   std::chrono::steady_clock::time_point nextTitle_{};
   bool titleEnded_ = false;

@@ -74,13 +74,16 @@ bool TerminalColours();
 // True when the server may set the title of the terminal on standard
 // output and give the user's back at the end: a Windows console; elsewhere
 // a terminal announced as xterm, which keeps a stack of titles, outside
-// tmux and screen, which keep none.
+// tmux and screen, which keep none. Before privileges are dropped: it may
+// open the terminal again.
 bool TitleSettable();
 // Sets the title; from the console's writer, between records.
 void SetTitle(std::string_view title);
 // Gives back the title the user had, if one was set; writes to standard
-// output where the terminal keeps the title.
-void RestoreTitle();
+// output where the terminal keeps the title, without waiting for it: false
+// when the terminal takes nothing just now (try again). A second request to
+// stop, which ends the process at once, gives it back too, where it can.
+bool RestoreTitle();
 
 // Opens the log file write-only for appending, in text mode, creating it
 // (mode 0644 where there are such bits) if needed; no lock. nullptr on

@@ -132,8 +132,25 @@ bool EnvironmentSet(const char* name) {
   return set != nullptr && *set != '\0';
 }
 
-// The title was pushed on the terminal's stack.
-bool titlePushed = false;
+// The title was pushed on the terminal's stack: read in the stop signal's
+// handler.
+std::atomic<bool> titlePushed{false};
+// The terminal on standard output, opened again for the title's way back
+// with a status of its own: never blocking, without touching how the user's
+// own descriptor blocks. A terminal takes each write whole, so the pop
+// lands between two record blocks.
+int titleFd = -1;
+constexpr char kPopTitle[] = "\x1b[23;2t";
+
+// Async-signal-safe: one attempt, never waiting.
+bool PopTitle() {
+  if (!titlePushed.load()) return true;
+  const ssize_t n = write(titleFd, kPopTitle, sizeof kPopTitle - 1);
+  if (n < 0 && errno == EAGAIN) return false;
+  // Taken, or a terminal that has gone: nothing to try again.
+  titlePushed.store(false);
+  return true;
+}
 
 }  // namespace
 
@@ -141,23 +158,27 @@ bool TerminalColours() { return true; }
 
 bool TitleSettable() {
   const char* term = std::getenv("TERM");
-  return term != nullptr && std::string_view(term).starts_with("xterm") &&
-         !EnvironmentSet("TMUX") && !EnvironmentSet("STY");
+  if (term == nullptr || !std::string_view(term).starts_with("xterm") ||
+      EnvironmentSet("TMUX") || EnvironmentSet("STY")) {
+    return false;
+  }
+  // Only a title that can always be given back is set.
+  if (titleFd < 0) {
+    titleFd = open("/proc/self/fd/1",
+                   O_WRONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+  }
+  return titleFd >= 0;
 }
 
 void SetTitle(std::string_view title) {
-  // xterm's window operations: push the title, then set it (OSC 2).
-  std::string bytes = titlePushed ? "" : "\x1b[22;2t";
-  titlePushed = true;
+  // xterm's window operations: push the title, then set it (OSC 2). Marked
+  // pushed first: a stop signal may come in the middle of the write.
+  std::string bytes = titlePushed.exchange(true) ? "" : "\x1b[22;2t";
   bytes.append("\x1b]2;").append(title).append("\x07");
   WriteText(stdout, bytes);
 }
 
-void RestoreTitle() {
-  if (!titlePushed) return;
-  titlePushed = false;
-  WriteText(stdout, "\x1b[23;2t");
-}
+bool RestoreTitle() { return PopTitle(); }
 
 namespace {
 
@@ -385,8 +406,12 @@ namespace {
 void OnStopSignal(int signal) {
   int expected = 0;
   if (!stopSignal.compare_exchange_strong(expected, signal)) {
-    // Asked twice: end now. The signal is blocked while its handler runs,
-    // and so is delivered, with the default action, once it returns.
+    // Asked twice: end now, giving the terminal its title back if it takes
+    // it at once. The signal is blocked while its handler runs, and so is
+    // delivered, with the default action, once it returns.
+    const int saved = errno;
+    PopTitle();
+    errno = saved;
     ::signal(signal, SIG_DFL);
     raise(signal);
     return;

@@ -429,10 +429,11 @@ void SetTitle(std::string_view title) {
   SetConsoleTitleW(Wide(title).c_str());
 }
 
-void RestoreTitle() {
+bool RestoreTitle() {
   if (console.titleSet.exchange(false)) {
     SetConsoleTitleW(console.title.c_str());
   }
+  return true;
 }
 
 std::FILE* OpenLogFile(const std::string& name, bool regularFileOnly) {

@@ -41,6 +41,8 @@ constexpr std::size_t kMaxRecord = kMaxDatagram + 256;
 // to show what it was given.
 constexpr auto kStopDrainLimit = std::chrono::seconds(2);
 constexpr auto kStopConsoleLimit = std::chrono::seconds(1);
+// ... and then the account and the terminal's title.
+constexpr auto kStopAccountLimit = std::chrono::milliseconds(250);
 // While records wait for a log file that takes none (a full disk), how long
 // the receive may wait before the file is tried again.
 constexpr int kRetryWriteMs = 1000;
@@ -171,6 +173,10 @@ class Receiver {
         datagrams_(socket, kMaxDatagram, annotate),
         gathered_(console_.form(), annotate),
         drops_(socket, Clock::now()) {
+    // Before the console's threads start: a capability is dropped per
+    // thread, and one started earlier would keep it. After the console has
+    // looked at the terminal, which root may own.
+    privilegesDropped_ = DropPrivileges();
     console_.Start(port_);
   }
 
@@ -181,16 +187,19 @@ class Receiver {
     console_.Report(log_.Write(banner, std::span(&end, 1)));
   }
 
-  // Once the server runs as the user it keeps.
-  void Settle(bool privilegesDropped) {
-    if (!privilegesDropped) {
+  // Once the banner is out: what the user should know of the user the
+  // server runs as.
+  void Settle() {
+    if (!privilegesDropped_) {
       console_.Report(Fill(kPrivilegesKept, kUnprivilegedUser));
     }
     console_.Report(log_.CheckFollowable());
   }
 
   [[noreturn]] void Run() {
-    int wait = -1;
+    // Even the first wait ends when the hint is due: the hint is for a
+    // server that never receives anything.
+    int wait = UntilSomethingIsDue();
     int failures = 0;
     while (!StopRequested()) {
       const int received = datagrams_.Receive(wait);
@@ -266,7 +275,9 @@ class Receiver {
     const Clock::time_point now = Clock::now();
     ReportDrops(drops_.Check(now));
     ShowFigures();
-    if (hint_.Due(now)) {
+    // Not on the way out: a stop is no sign of a sender that cannot reach
+    // the server.
+    if (!StopRequested() && hint_.Due(now)) {
       console_.Report(
           NothingReceivedLine(port_, LocalAddresses(), FirewallAdvice(port_)));
     }
@@ -302,11 +313,16 @@ class Receiver {
     WriteOut();
     console_.Report(log_.Last());
     ReportDrops(drops_.Last());
+    // What the console has not shown by then, it never will: the account
+    // counts it.
+    const Clock::time_point shown = Clock::now() + kStopConsoleLimit;
+    console_.Flush(shown);
+    console_.StopRecords();
     console_.Report(tally_.Account(
         std::chrono::duration_cast<std::chrono::seconds>(Clock::now() -
                                                          started_),
         drops_.SocketDrops(), console_.NotShown()));
-    console_.End(kStopConsoleLimit);
+    console_.End(shown + kStopAccountLimit);
     EndAfterStop();
   }
 
@@ -317,6 +333,7 @@ class Receiver {
   RunTally tally_;
   QuietHint hint_;
   bool queueExplained_ = false;
+  bool privilegesDropped_ = false;
   Console console_;
   LogFile log_;
   DatagramReceiver datagrams_;
@@ -400,7 +417,7 @@ void RunServer(const Settings& settings) {
   Render(std::time(nullptr), started);
   receiver.Announce(
       BannerText(settings.port, std::string_view(started, kTimestampLength)));
-  receiver.Settle(DropPrivileges());
+  receiver.Settle();
   ReportRunning();
   receiver.Run();
 }

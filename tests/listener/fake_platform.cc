@@ -48,7 +48,7 @@ bool TitleSettable() { return false; }
 
 void SetTitle(std::string_view) {}
 
-void RestoreTitle() {}
+bool RestoreTitle() { return true; }
 
 std::FILE* OpenLogFile(const std::string& name, bool) {
   script.calls.push_back("open " + name);

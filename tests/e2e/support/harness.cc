@@ -80,6 +80,7 @@ sockaddr_in Loopback(int port, bool anyAddress) {
       break;
     }
     case Console::kPipeWithErrors:
+    case Console::kTerminalWithErrors:
       dup2(consoleFd, 2);
       [[fallthrough]];
     case Console::kPipeWithoutReader:
@@ -343,7 +344,8 @@ ChildProcess::ChildProcess(const std::vector<std::string>& command,
     }
     fcntl(theirs, F_SETFL, 0);
     fcntl(errorsFd_, F_SETFL, O_NONBLOCK);
-  } else if (console == Console::kTerminal) {
+  } else if (console == Console::kTerminal ||
+             console == Console::kTerminalWithErrors) {
     ours = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
     if (ours < 0 || grantpt(ours) != 0 || unlockpt(ours) != 0) Fail("pty");
     theirs = open(ptsname(ours), O_RDWR | O_NOCTTY | O_CLOEXEC);

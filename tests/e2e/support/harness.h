@@ -107,8 +107,8 @@ int FreeUdpPort();
 // Where the server's standard output goes: a file (dir/console.out), a
 // closed descriptor, a pipe whose reader has gone, a pipe we read (and
 // which standard error shares, as with 2>&1), a pseudo-terminal in raw
-// mode that we read, or the null device, with standard error a pipe that
-// is full until we read it (ErrorText).
+// mode that we read (which standard error may share), or the null device,
+// with standard error a pipe that is full until we read it (ErrorText).
 enum class Console {
   kFile,
   kClosed,
@@ -116,6 +116,7 @@ enum class Console {
   kPipe,
   kPipeWithErrors,
   kTerminal,
+  kTerminalWithErrors,
   kNullWithErrorsStalled
 };
 
