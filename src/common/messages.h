@@ -10,6 +10,8 @@
 #include <string>
 #include <string_view>
 
+#include "common/counts.h"
+
 namespace syslog_listen {
 
 // A fixed text with `N` places for values, split once at compile time so
@@ -108,7 +110,13 @@ inline constexpr Template<3> kFileAnnotation{
     "<type:%s, severity:%s> from %s\n>>"};
 
 // Reports of the server's own go to standard error, so that the console
-// records stay as they are: one line each.
+// records stay as they are: one line each. A count goes in with its noun
+// ("1 record", "1,234 records"), from these:
+inline constexpr Noun kDatagramNoun{"datagram", "datagrams"};
+inline constexpr Noun kByteNoun{"byte", "bytes"};
+inline constexpr Noun kRecordNoun{"record", "records"};
+inline constexpr Noun kSenderNoun{"sender", "senders"};
+inline constexpr Noun kMoreReportNoun{"more report", "more reports"};
 
 // When the system has dropped datagrams for the socket; at most once a
 // second.
@@ -122,8 +130,8 @@ inline constexpr Template<1> kMachineDrops{
 
 // When the console has caught up after falling behind.
 inline constexpr Template<1> kConsoleSkipped{
-    "syslog-listen: %d records not shown on the console (it fell behind); "
-    "the log file has them all\n"};
+    "syslog-listen: %s not shown on the console (it fell behind); the log "
+    "file has them all\n"};
 
 // The log file's name, once it names another file or none and cannot be
 // opened again: once per streak while the open file keeps its name...
@@ -155,18 +163,22 @@ inline constexpr Template<1> kLogWriteFailed{
 inline constexpr Template<1> kLogResumed{
     "syslog-listen: writing to the log file %s again; no record was lost\n"};
 inline constexpr Template<2> kLogResumedWithLoss{
-    "syslog-listen: writing to the log file %s again; %d records were lost "
-    "while it took none (more than memory holds)\n"};
+    "syslog-listen: writing to the log file %s again; %s lost while it took "
+    "none (more than memory holds)\n"};
+// When the file was deleted or renamed while records waited: they go to a
+// new file at its name.
+inline constexpr Template<1> kHeldForNewFile{
+    "syslog-listen: the log file %s was deleted or renamed while records "
+    "waited for room; they go into a new file of that name\n"};
 // At the stop, when the file still takes nothing.
 inline constexpr Template<2> kLogUnwritten{
-    "syslog-listen: %d records could not be written to the log file %s "
-    "before the end\n"};
+    "syslog-listen: %s could not be written to the log file %s before the "
+    "end\n"};
 
 // Reports that piled up behind a standard error nobody took them from: the
 // first few and the latest are written, and this line stands for the rest.
 inline constexpr Template<1> kReportsLeftOut{
-    "syslog-listen: %d more reports left out (standard error took none for a "
-    "while)\n"};
+    "syslog-listen: %s left out (standard error took none for a while)\n"};
 
 // In the event log, with kExitService.
 inline constexpr std::string_view kServiceUnreachable =
@@ -234,12 +246,11 @@ inline constexpr Template<2> kFirewallCommand{
 // At a graceful stop: what the run received. The parts after the first
 // appear when they apply.
 inline constexpr Template<3> kAccount{
-    "syslog-listen: stopped after %s; received %d datagrams (%d bytes)"};
+    "syslog-listen: stopped after %s; received %s (%s)"};
 inline constexpr Template<1> kAccountDropped{"; %d dropped by the system"};
-inline constexpr Template<1> kAccountNotShown{
-    "; %d records not shown on the console"};
-inline constexpr Template<1> kAccountSenders{"; from %d senders"};
-inline constexpr Template<1> kAccountManySenders{"; from more than %d senders"};
+inline constexpr Template<1> kAccountNotShown{"; %s not shown on the console"};
+inline constexpr Template<1> kAccountSenders{"; from %s"};
+inline constexpr Template<1> kAccountManySenders{"; from more than %s"};
 
 // With the first drop report, when the system granted the socket a smaller
 // receive queue than the server asked for.
@@ -256,7 +267,7 @@ inline constexpr Template<2> kTitle{"syslog-listen :%d \u00b7 %d received"};
 inline constexpr Template<1> kTitleDropped{" \u00b7 %d dropped"};
 inline constexpr Template<1> kTitleMachineDropped{
     " \u00b7 %d dropped on this machine"};
-inline constexpr Template<1> kTitleSenders{" \u00b7 %d senders"};
+inline constexpr Template<1> kTitleSenders{" \u00b7 %s"};
 
 // Started as root, when the switch to the unprivileged user failed; the
 // server keeps running and logging.

@@ -311,7 +311,7 @@ void Console::WriteRecords() {
     if (turn.skipped > 0 && backlog_.Showing()) {
       // Written here, at its point between the records.
       const auto lock = LockShared();
-      WriteReport(Fill(kConsoleSkipped, std::to_string(turn.skipped)));
+      WriteReport(Fill(kConsoleSkipped, Counted(turn.skipped, kRecordNoun)));
     }
     // A block at a time: a report waits for one block at most, and the
     // end for no more than the block being written.

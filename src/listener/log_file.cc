@@ -37,10 +37,11 @@ std::string LogFile::Write(std::string_view bytes,
                            std::span<const std::size_t> ends) {
   if (bytes.empty() && !Holding()) return "";
   // Checked before writing, so records that arrive a second or more after
-  // a rotation, even after a long idle spell, go to the new file. Not
-  // while records wait: the rest of one half written belongs in its file.
+  // a rotation, even after a long idle spell, go to the new file. While
+  // records wait too: a full disk is often freed by deleting the log, and
+  // its space comes back only once the deleted file is closed.
   std::string report;
-  if (following_ && !Holding()) {
+  if (following_) {
     const Clock::time_point now = Clock::now();
     if (now >= nextCheck_) {
       report = Follow(now);
@@ -61,7 +62,14 @@ std::string LogFile::Write(std::string_view bytes,
   if (!Holding()) {
     const FileWrite result = WriteToFile(file_, text);
     if (result.failure == FileWrite::Failure::kNone) return report;
-    Hold(text.substr(result.written), textEnds, result.written);
+    // Held from the start of the record the write cut, so that it can go
+    // whole to another file if this one loses its name meanwhile.
+    std::size_t start = 0;
+    for (const std::size_t end : textEnds) {
+      if (end <= result.written) start = end;
+    }
+    Hold(text.substr(start), textEnds, start);
+    Advance(result.written - start);
     return report + Failed(result.failure);
   }
   // Behind those that wait, or lost whole once memory holds no more.
@@ -79,12 +87,14 @@ std::string LogFile::Last() {
   std::string report = Write({}, {});
   if (!Holding()) return report;
   return report +
-         Fill(kLogUnwritten, std::to_string(lost_ + heldEnds_.size()), name_);
+         Fill(kLogUnwritten, Counted(lost_ + heldEnds_.size(), kRecordNoun),
+              name_);
 }
 
 void LogFile::Hold(std::string_view text, std::span<const std::size_t> ends,
                    std::size_t skip) {
   const std::uint64_t start = heldBase_ + held_.size();
+  if (!Holding()) headStart_ = start;
   for (const std::size_t end : ends) {
     if (end > skip) heldEnds_.push_back(start + (end - skip));
   }
@@ -95,6 +105,7 @@ void LogFile::Advance(std::size_t written) {
   heldFrom_ += written;
   const std::uint64_t done = heldBase_ + heldFrom_;
   while (!heldEnds_.empty() && heldEnds_.front() <= done) {
+    headStart_ = heldEnds_.front();
     heldEnds_.pop_front();
   }
   if (heldFrom_ == held_.size()) {
@@ -102,12 +113,15 @@ void LogFile::Advance(std::size_t written) {
     heldBase_ = done;
     held_ = std::string();
     heldFrom_ = 0;
-  } else if (heldFrom_ >= held_.size() / 2) {
-    // Drop what is written once it is half, so each byte moves at most once
-    // more on average.
-    held_.erase(0, heldFrom_);
-    heldBase_ = done;
-    heldFrom_ = 0;
+    return;
+  }
+  // Drop the records written whole once they are half, so each byte moves
+  // at most once more on average; the one written in part stays.
+  const auto whole = static_cast<std::size_t>(headStart_ - heldBase_);
+  if (whole >= held_.size() / 2) {
+    held_.erase(0, whole);
+    heldBase_ = headStart_;
+    heldFrom_ -= whole;
   }
 }
 
@@ -115,7 +129,7 @@ std::string LogFile::Resumed() {
   writeFailing_ = false;
   const std::uint64_t lost = std::exchange(lost_, 0);
   return lost == 0 ? Fill(kLogResumed, name_)
-                   : Fill(kLogResumedWithLoss, name_, std::to_string(lost));
+                   : Fill(kLogResumedWithLoss, name_, Counted(lost, kRecordNoun));
 }
 
 std::string LogFile::Failed(FileWrite::Failure failure) {
@@ -126,11 +140,12 @@ std::string LogFile::Failed(FileWrite::Failure failure) {
 }
 
 std::string LogFile::Follow(Clock::time_point now) {
-  if ((file_ != nullptr && LookAtName(name_, file_) == NameState::kOpenFile) ||
-      Reopen()) {
+  const bool named =
+      file_ != nullptr && LookAtName(name_, file_) == NameState::kOpenFile;
+  if (named || Reopen()) {
     reopenFailing_ = false;
     deletedReported_.reset();
-    return "";
+    return !named && Holding() ? Fill(kHeldForNewFile, name_) : "";
   }
   // Records kept in a file nobody can find are as good as lost: say so
   // while it lasts, not once.
@@ -160,6 +175,8 @@ bool LogFile::Reopen() {
   if (file_ != nullptr) std::fclose(file_);
   file_ = fresh;
   Unbuffered(file_);
+  // A record the old file took in part goes whole to the new one.
+  if (Holding()) heldFrom_ = static_cast<std::size_t>(headStart_ - heldBase_);
   return true;
 }
 

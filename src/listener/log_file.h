@@ -94,6 +94,8 @@ class LogFile {
   std::size_t heldFrom_ = 0;
   std::uint64_t heldBase_ = 0;  // bytes of the streak dropped from held_
   std::deque<std::uint64_t> heldEnds_;
+  // Where the first record not yet written whole starts.
+  std::uint64_t headStart_ = 0;
   std::uint64_t lost_ = 0;  // records of this streak that found no room
   bool writeFailing_ = false;
 };

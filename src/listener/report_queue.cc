@@ -25,7 +25,7 @@ void ReportQueue::Take(std::vector<std::string>& lines) {
   lines.clear();
   std::swap(lines, waiting_);
   if (leftOut_ > 0) {
-    lines.push_back(Fill(kReportsLeftOut, std::to_string(leftOut_)));
+    lines.push_back(Fill(kReportsLeftOut, Counted(leftOut_, kMoreReportNoun)));
     leftOut_ = 0;
   }
   if (!latest_.empty()) lines.push_back(std::exchange(latest_, ""));

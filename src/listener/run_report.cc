@@ -15,15 +15,6 @@ constexpr std::size_t kMaxAddressesShown = 6;
 
 }  // namespace
 
-std::string GroupedDecimal(std::uint64_t value) {
-  std::string digits = std::to_string(value);
-  for (auto at = static_cast<std::ptrdiff_t>(digits.size()) - 3; at > 0;
-       at -= 3) {
-    digits.insert(static_cast<std::size_t>(at), 1, ',');
-  }
-  return digits;
-}
-
 std::string DurationText(std::chrono::seconds length) {
   struct Unit {
     std::int64_t seconds;
@@ -55,18 +46,19 @@ std::string RunTally::Account(std::chrono::seconds ran,
                               std::optional<std::uint64_t> dropped,
                               std::uint64_t notShown) const {
   std::string line = Fill(kAccount, DurationText(ran),
-                          GroupedDecimal(datagrams_), GroupedDecimal(bytes_));
+                          Counted(datagrams_, kDatagramNoun),
+                          Counted(bytes_, kByteNoun));
   if (dropped && *dropped > 0) {
     AppendFilled(line, kAccountDropped, GroupedDecimal(*dropped));
   }
   if (notShown > 0) {
-    AppendFilled(line, kAccountNotShown, GroupedDecimal(notShown));
+    AppendFilled(line, kAccountNotShown, Counted(notShown, kRecordNoun));
   }
   if (sendersCounted_) {
     AppendFilled(
         line,
         senders_.size() < kMaxSenders ? kAccountSenders : kAccountManySenders,
-        GroupedDecimal(senders_.size()));
+        Counted(senders_.size(), kSenderNoun));
   }
   return line + "\n";
 }
@@ -79,7 +71,7 @@ std::string TitleText(const TitleFigures& figures) {
                  GroupedDecimal(figures.dropped));
   }
   if (figures.senders) {
-    AppendFilled(title, kTitleSenders, GroupedDecimal(*figures.senders));
+    AppendFilled(title, kTitleSenders, Counted(*figures.senders, kSenderNoun));
   }
   return title;
 }
@@ -105,7 +97,7 @@ std::string NothingReceivedLine(std::uint16_t port,
   if (addresses.empty()) shown = kNoAddresses;
   if (addresses.size() > kMaxAddressesShown) {
     AppendFilled(shown, kMoreAddresses,
-                 std::to_string(addresses.size() - kMaxAddressesShown));
+                 GroupedDecimal(addresses.size() - kMaxAddressesShown));
   }
   return Fill(kNothingReceived, std::to_string(port), shown, advice);
 }

@@ -12,10 +12,9 @@
 #include <unordered_set>
 #include <vector>
 
-namespace syslog_listen {
+#include "common/counts.h"
 
-// "1,234,567".
-std::string GroupedDecimal(std::uint64_t value);
+namespace syslog_listen {
 
 // "45 s", "12 min 5 s", "3 h 0 min", "4 d 3 h": the two largest units.
 std::string DurationText(std::chrono::seconds length);

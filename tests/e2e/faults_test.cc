@@ -19,6 +19,7 @@
 #include <thread>
 #include <vector>
 
+#include "common/counts.h"
 #include "support/harness.h"
 
 namespace e2e {
@@ -188,23 +189,37 @@ TEST(Faults, FullFileSystemKeepsRecordsWhole) {
   EXPECT_EQ("", Mismatch(OnDisk("room again\n"), text.substr(at)));
   const std::string resumed = OnDisk(
       "syslog-listen: writing to the log file small/test.log again; " +
-      std::to_string(kCount - kept) +
-      " records were lost while it took none (more than memory holds)\n");
+      syslog_listen::GroupedDecimal(kCount - kept) +
+      " records lost while it took none (more than memory holds)\n");
   EXPECT_TRUE(WaitUntil([&] { return server.Reports() == full + resumed; }))
       << server.Reports();
 
-  fill();
-  sender.SendTo(port, std::string(4096, 'x'));  // more than a page's rest
-  ASSERT_TRUE(WaitUntil([&] {
-    return server.Reports() == full + resumed + full;
-  })) << server.Reports();
+  // Full again, and the log deleted to make room: the record that waited
+  // goes whole to a new file of that name. Then full for good.
+  std::string reports = full + resumed;
+  for (const char* end : {"deleted", "stop"}) {
+    fill();
+    const std::string waiting(4096, *end);  // more than a page's rest
+    sender.SendTo(port, waiting);
+    reports += full;
+    ASSERT_TRUE(WaitUntil([&] { return server.Reports() == reports; }))
+        << server.Reports();
+    if (*end == 's') break;
+    std::filesystem::remove(small / "test.log");
+    EXPECT_EQ(OnDisk(waiting), WaitForSize(small / "test.log", 4096));
+    reports += OnDisk(
+        "syslog-listen: the log file small/test.log was deleted or renamed "
+        "while records waited for room; they go into a new file of that name\n"
+        "syslog-listen: writing to the log file small/test.log again; no "
+        "record was lost\n");
+  }
   server.Signal(WindowsServer() ? SIGINT : SIGTERM);
   ASSERT_TRUE(server.WaitForStatus().has_value()) << "still running";
-  EXPECT_EQ(full + resumed + full +
-                OnDisk("syslog-listen: 1 records could not be written to the "
+  EXPECT_EQ(reports +
+                OnDisk("syslog-listen: 1 record could not be written to the "
                        "log file small/test.log before the end\n"
-                       "syslog-listen: stopped after <time>; received 1,202 "
-                       "datagrams (9,304,107 bytes)\n"),
+                       "syslog-listen: stopped after <time>; received 1,203 "
+                       "datagrams (9,308,203 bytes)\n"),
             MaskRunTime(server.Reports()));
 }
 
@@ -399,7 +414,7 @@ TEST(Faults, AConsoleNobodyReadsCostsTheFileNothing) {
   run.Send("later\n");
   const std::string expected =
       OnDisk(banner + records.substr(0, recordsShown * record(0).size()) +
-             "syslog-listen: " + std::to_string(kCount - recordsShown) +
+             "syslog-listen: " + syslog_listen::GroupedDecimal(kCount - recordsShown) +
              notice + "later\n");
   EXPECT_TRUE(WaitUntil([&] {
     console = WithoutMachineDrops(run.server().ConsoleText());
@@ -587,7 +602,7 @@ TEST(Faults, ANameNobodyMayNotSeeIsNotFollowed) {
       "syslog-listen: the log file closed/test.log will not be followed if it "
       "is renamed or deleted: the user the server runs as may not look into "
       "its directory\n"
-      "syslog-listen: stopped after <time>; received 1 datagrams (6 bytes)\n",
+      "syslog-listen: stopped after <time>; received 1 datagram (6 bytes)\n",
       MaskRunTime(server.ErrorText()));
 }
 

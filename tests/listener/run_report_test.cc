@@ -68,17 +68,22 @@ TEST(RunReport, HintAccountAndTitleSayWhatApplies) {
   RunTally tally;
   tally.Datagram(1000);
   EXPECT_EQ(
-      "syslog-listen: stopped after 5 s; received 1 datagrams (1,000 "
+      "syslog-listen: stopped after 5 s; received 1 datagram (1,000 "
       "bytes)\n",
       tally.Account(seconds(5), std::nullopt, 0));
   tally.Sender(1);
   tally.Sender(1);
+  EXPECT_EQ(
+      "syslog-listen: stopped after 5 s; received 1 datagram (1,000 bytes); "
+      "1 record not shown on the console; from 1 sender\n",
+      tally.Account(seconds(5), std::nullopt, 1));
+  tally.Datagram(1);
   tally.Sender(2);
   EXPECT_EQ(
-      "syslog-listen: stopped after 5 s; received 1 datagrams (1,000 "
-      "bytes); 7 dropped by the system; 3 records not shown on the console; "
-      "from 2 senders\n",
-      tally.Account(seconds(5), 7, 3));
+      "syslog-listen: stopped after 5 s; received 2 datagrams (1,001 "
+      "bytes); 7 dropped by the system; 3,000 records not shown on the "
+      "console; from 2 senders\n",
+      tally.Account(seconds(5), 7, 3000));
 }
 
 }  // namespace
