@@ -236,6 +236,8 @@ inline constexpr Template<3> kNothingReceived{
     "senders must send to one of this machine's addresses (%s), and a "
     "firewall may be in the way%s\n"};
 inline constexpr std::string_view kNoAddresses = "it has none but loopback";
+inline constexpr std::string_view kAddressesUnlisted =
+    "they could not be listed";
 inline constexpr Template<1> kMoreAddresses{" and %d more"};
 // The port twice: the rule's name and the port it lets in.
 inline constexpr Template<2> kFirewallCommand{

@@ -1,8 +1,5 @@
 // POSIX side of the platform seam, the part that says why a start failed,
 // and what a user needs for the hint when nothing arrives.
-#include <arpa/inet.h>
-#include <ifaddrs.h>
-#include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -18,6 +15,7 @@
 #include <vector>
 
 #include "common/messages.h"
+#include "listener/addresses_posix.h"
 #include "listener/platform.h"
 
 namespace syslog_listen {
@@ -124,23 +122,13 @@ std::string WhyBindFailed(std::uint16_t port, int error) {
   return Fill(kPortInUseUnseen, number, Fill(kShowPortHolderLinux, number));
 }
 
-std::vector<std::string> LocalAddresses() {
-  std::vector<std::string> addresses;
-  ifaddrs* list = nullptr;
-  if (getifaddrs(&list) != 0) return addresses;
-  for (const ifaddrs* at = list; at != nullptr; at = at->ifa_next) {
-    if (at->ifa_addr == nullptr || at->ifa_addr->sa_family != AF_INET) {
-      continue;
-    }
-    const in_addr address =
-        reinterpret_cast<const sockaddr_in*>(at->ifa_addr)->sin_addr;
-    if ((ntohl(address.s_addr) >> 24) == 127) continue;
-    char text[INET_ADDRSTRLEN];
-    if (inet_ntop(AF_INET, &address, text, sizeof text) != nullptr) {
-      addresses.emplace_back(text);
-    }
+std::optional<std::vector<std::string>> LocalAddresses() {
+  auto addresses = InterfaceAddresses();
+  if (addresses) {
+    std::erase_if(*addresses, [](const std::string& address) {
+      return address.starts_with("127.");
+    });
   }
-  freeifaddrs(list);
   return addresses;
 }
 

@@ -128,7 +128,7 @@ std::string WhyBindFailed(std::uint16_t port, int error) {
   return Fill(kPortInUseUnseen, number, kShowPortHolderWindows);
 }
 
-std::vector<std::string> LocalAddresses() {
+std::optional<std::vector<std::string>> LocalAddresses() {
   std::vector<std::string> addresses;
   ULONG size = 16 * 1024;
   std::unique_ptr<char[]> buffer;

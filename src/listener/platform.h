@@ -10,6 +10,7 @@
 #include <ctime>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -156,8 +157,9 @@ int LastSystemError();
 std::string WhyOpenFailed(const std::string& name, int error);
 std::string WhyBindFailed(std::uint16_t port, int error);
 
-// The machine's IPv4 addresses other than loopback, as dotted quads.
-std::vector<std::string> LocalAddresses();
+// The machine's IPv4 addresses other than loopback, as dotted quads;
+// nullopt when the system would not list them.
+std::optional<std::vector<std::string>> LocalAddresses();
 
 // How to let UDP `port` in through the platform's own firewall, as the end
 // of a sentence ("; ..."), or "" where there is no one way.

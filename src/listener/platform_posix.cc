@@ -19,7 +19,6 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
-#include <climits>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
@@ -28,6 +27,7 @@
 #include <string>
 
 #include "listener/account.h"
+#include "listener/open_posix.h"
 #include "listener/platform.h"
 
 namespace syslog_listen {
@@ -179,48 +179,6 @@ void SetTitle(std::string_view title) {
 }
 
 bool RestoreTitle() { return PopTitle(); }
-
-namespace {
-
-// Links followed in a row at most, as the system itself does.
-constexpr int kMaxLinks = 40;
-
-// Opens `name`, following a symbolic link at it only when root or this
-// process's user made it, and the same for each link it leads to. In a
-// directory that others may write, anyone could put a link there to a file
-// this user may write (its ~/.bashrc, say); the system's own protection
-// against that holds only in sticky directories. Each link is read through
-// a descriptor of the link that was looked at, so swapping it meanwhile
-// gains nothing.
-int OpenWithoutPlantedLinks(std::string name, int flags) {
-  for (int links = 0;; ++links) {
-    const int fd = open(name.c_str(), flags | O_NOFOLLOW, 0644);
-    if (fd >= 0 || errno != ELOOP || links == kMaxLinks) return fd;
-    const int link = open(name.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC);
-    if (link < 0) return -1;
-    struct stat made;
-    char target[PATH_MAX];
-    ssize_t length = -1;
-    if (fstat(link, &made) == 0 && S_ISLNK(made.st_mode) &&
-        (made.st_uid == 0 || made.st_uid == geteuid())) {
-      length = readlinkat(link, "", target, sizeof target);
-    }
-    close(link);
-    if (length <= 0 || length == static_cast<ssize_t>(sizeof target)) {
-      errno = ELOOP;
-      return -1;
-    }
-    std::string next(target, static_cast<std::size_t>(length));
-    // A relative target is relative to the link's directory.
-    if (next.front() != '/') {
-      const std::size_t slash = name.rfind('/');
-      if (slash != std::string::npos) next.insert(0, name, 0, slash + 1);
-    }
-    name = std::move(next);
-  }
-}
-
-}  // namespace
 
 std::FILE* OpenLogFile(const std::string& name, bool regularFileOnly) {
   // O_APPEND: every write lands at the current end, even when another

@@ -86,20 +86,28 @@ int QuietHint::MillisecondsUntilDue(Clock::time_point now) const {
   return armed_ ? MillisecondsUntil(due_, now) : -1;
 }
 
-std::string NothingReceivedLine(std::uint16_t port,
-                                const std::vector<std::string>& addresses,
-                                const std::string& advice) {
+std::string NothingReceivedLine(
+    std::uint16_t port,
+    const std::optional<std::vector<std::string>>& addresses,
+    const std::string& advice) {
+  const std::string number = std::to_string(port);
+  // Not listed is not none: the hint must not send the user looking for a
+  // network the machine may well have.
+  if (!addresses) {
+    return Fill(kNothingReceived, number, kAddressesUnlisted, advice);
+  }
   std::string shown;
-  for (std::size_t i = 0; i < addresses.size() && i < kMaxAddressesShown; ++i) {
+  for (std::size_t i = 0; i < addresses->size() && i < kMaxAddressesShown;
+       ++i) {
     if (i > 0) shown += ", ";
-    shown += addresses[i];
+    shown += (*addresses)[i];
   }
-  if (addresses.empty()) shown = kNoAddresses;
-  if (addresses.size() > kMaxAddressesShown) {
+  if (addresses->empty()) shown = kNoAddresses;
+  if (addresses->size() > kMaxAddressesShown) {
     AppendFilled(shown, kMoreAddresses,
-                 GroupedDecimal(addresses.size() - kMaxAddressesShown));
+                 GroupedDecimal(addresses->size() - kMaxAddressesShown));
   }
-  return Fill(kNothingReceived, std::to_string(port), shown, advice);
+  return Fill(kNothingReceived, number, shown, advice);
 }
 
 }  // namespace syslog_listen

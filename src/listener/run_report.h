@@ -87,10 +87,12 @@ class QuietHint {
 };
 
 // The hint's line for `port`: the machine's `addresses` (a few of them, and
-// how many more), and the platform's firewall `advice`.
-std::string NothingReceivedLine(std::uint16_t port,
-                                const std::vector<std::string>& addresses,
-                                const std::string& advice);
+// how many more; nullopt where they could not be listed), and the
+// platform's firewall `advice`.
+std::string NothingReceivedLine(
+    std::uint16_t port,
+    const std::optional<std::vector<std::string>>& addresses,
+    const std::string& advice);
 
 }  // namespace syslog_listen
 

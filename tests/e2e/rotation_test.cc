@@ -88,21 +88,29 @@ TEST(Rotation, RenamedOrDeletedTheNameIsFollowed) {
 
 // A name that cannot be opened again: its directory renamed away, a FIFO
 // put there by someone with a reader waiting, which the server must neither
-// block on nor write to, or a symbolic link that someone else made, to a
-// file the server may write, which it must not follow (one that root made,
-// it follows). Reported once; the records go on into the open
+// block on nor write to, or a symbolic link that someone else made, at the
+// name or in place of its directory, to a file or directory the server may
+// write, which it must not follow (one that root made, it follows, the
+// directory's too). Reported once; the records go on into the open
 // file, and to the name again once it can be opened. Deleted with its
 // directory, the file has no name left: the server says that records go
 // into a deleted file. A report never holds up the records, even with
 // standard error a pipe that nobody reads (and no console, which the
 // null device is not).
 TEST(Rotation, NameThatCannotBeReopenedIsReported) {
-  enum Loss { kDirectoryRenamed, kFifoAtTheName, kLink, kDirectoryDeleted };
-  for (const Loss loss :
-       {kDirectoryRenamed, kFifoAtTheName, kLink, kDirectoryDeleted}) {
+  enum Loss {
+    kDirectoryRenamed,
+    kFifoAtTheName,
+    kLink,
+    kFolderLink,
+    kDirectoryDeleted
+  };
+  for (const Loss loss : {kDirectoryRenamed, kFifoAtTheName, kLink, kFolderLink,
+                          kDirectoryDeleted}) {
     if (loss == kFifoAtTheName && WindowsServer()) continue;
     // Another's link takes root to make; wine shows a link as its target.
-    if (loss == kLink && (WindowsServer() || geteuid() != 0)) continue;
+    const bool link = loss == kLink || loss == kFolderLink;
+    if (link && (WindowsServer() || geteuid() != 0)) continue;
     TempDir dir;
     const fs::path logs = dir.path() / "logs";
     const auto makeLogs = [&] {
@@ -134,6 +142,13 @@ TEST(Rotation, NameThatCannotBeReopenedIsReported) {
       fs::create_symlink(dir.path() / "victim", logs / "test.log");
       ASSERT_EQ(0, lchown((logs / "test.log").c_str(), 4242, 4242));
       kept = logs / "test.log.1";
+    } else if (loss == kFolderLink) {
+      fs::rename(logs, dir.path() / "logs.old");
+      fs::create_directory(dir.path() / "victim");
+      GiveToServer(dir.path() / "victim");
+      fs::create_directory_symlink("victim", logs);
+      ASSERT_EQ(0, lchown(logs.c_str(), 4242, 4242));
+      kept = dir.path() / "logs.old/test.log";
     } else {
       fs::remove_all(logs);
       // Still open, and readable through the server's descriptor (wine's
@@ -172,6 +187,12 @@ TEST(Rotation, NameThatCannotBeReopenedIsReported) {
       EXPECT_EQ("precious\n", ReadFile(dir.path() / "victim"));
       fs::remove(logs / "test.log");
       fs::create_symlink("own.log", logs / "test.log");
+    } else if (loss == kFolderLink) {
+      EXPECT_FALSE(fs::exists(dir.path() / "victim/test.log"));
+      fs::remove(logs);
+      fs::create_directory(dir.path() / "own");
+      GiveToServer(dir.path() / "own");
+      fs::create_directory_symlink("own", logs);
     } else {
       makeLogs();
     }

@@ -85,7 +85,9 @@ std::string WhyOpenFailed(const std::string&, int) { return ""; }
 
 std::string WhyBindFailed(std::uint16_t, int) { return ""; }
 
-std::vector<std::string> LocalAddresses() { return {}; }
+std::optional<std::vector<std::string>> LocalAddresses() {
+  return std::vector<std::string>{};
+}
 
 std::string FirewallAdvice(std::uint16_t) { return ""; }
 

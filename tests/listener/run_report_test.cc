@@ -48,7 +48,9 @@ TEST(RunReport, HintAccountAndTitleSayWhatApplies) {
       "senders must send to one of this machine's addresses (";
   const std::string tail = "), and a firewall may be in the way!\n";
   EXPECT_EQ(head + "it has none but loopback" + tail,
-            NothingReceivedLine(514, {}, "!"));
+            NothingReceivedLine(514, std::vector<std::string>{}, "!"));
+  EXPECT_EQ(head + "they could not be listed" + tail,
+            NothingReceivedLine(514, std::nullopt, "!"));
   const std::vector<std::string> many = {"a", "b", "c", "d",
                                          "e", "f", "g", "h"};
   EXPECT_EQ(head + "a, b, c, d, e, f and 2 more" + tail,
