@@ -1,5 +1,6 @@
 #include "listener/fake_platform.h"
 
+#include <cstdio>
 #include <cstdlib>
 
 #include "listener/platform.h"
@@ -24,7 +25,9 @@ void ReportRunning() {}
 
 void EndProcess(int code, std::string_view) { std::exit(code); }
 
-void WriteReport(std::string_view) {}
+void WriteReport(std::string_view line) {
+  std::fwrite(line.data(), 1, line.size(), stderr);
+}
 
 void WriteText(std::FILE*, std::string_view) {}
 
@@ -99,7 +102,12 @@ DatagramReceiver::DatagramReceiver(SocketHandle, int, bool) {}
 
 DatagramReceiver::~DatagramReceiver() = default;
 
-int DatagramReceiver::Receive(int) { return -1; }
+// A run: every wait is shown on standard error, and the first ends it.
+int DatagramReceiver::Receive(int waitMs) {
+  std::fprintf(stderr, "wait %d\n", waitMs);
+  script.stop = true;
+  return 0;
+}
 
 DropScope ReadDropCount(SocketHandle, std::uint32_t*) {
   return DropScope::kNone;
@@ -107,9 +115,9 @@ DropScope ReadDropCount(SocketHandle, std::uint32_t*) {
 
 void WatchForStop() {}
 
-bool StopRequested() { return false; }
+bool StopRequested() { return script.stop; }
 
-void EndAfterStop() { std::abort(); }
+void EndAfterStop() { std::_Exit(0); }
 
 void WriteToConsole(std::span<const std::string>) {}
 

@@ -14,6 +14,7 @@ struct Script {
   bool startSockets = true;
   bool openSocket = true;
   bool bind = true;
+  bool stop = false;  // set by the first receive
   // Filled by the fake: "open <name>", "start", "socket", "bind <port>".
   std::vector<std::string> calls{};
 };

@@ -89,5 +89,13 @@ TEST(StartServer, StepsInOrderStoppingAtTheFirstFailure) {
   }
 }
 
+// With nothing received, even the first wait ends when the hint is due, a
+// minute after the start; a stop gives no hint.
+TEST(RunServer, TheFirstWaitEndsWhenTheHintIsDue) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  EXPECT_EXIT(RunServer(Settings{}), testing::ExitedWithCode(0),
+              "^wait (59[0-9]{3}|60000)\nwait 0\nsyslog-listen: stopped");
+}
+
 }  // namespace
 }  // namespace syslog_listen
