@@ -17,6 +17,7 @@
 #include "common/messages.h"
 #include "listener/addresses_posix.h"
 #include "listener/platform.h"
+#include "records/record.h"
 
 namespace syslog_listen {
 
@@ -88,13 +89,15 @@ std::string SelfPath() {
 
 int LastSystemError() { return errno; }
 
-std::string WhyOpenFailed(const std::string& name, int error) {
+std::string WhyOpenFailed(const std::string& path, int error) {
+  const std::string name = TerminalEscaped(path);
   switch (error) {
     case ENOENT: {
-      const std::size_t slash = name.rfind('/');
+      const std::size_t slash = path.rfind('/');
       return Fill(kNoFolder, slash == std::string::npos ? "."
-                             : slash == 0               ? "/"
-                                          : name.substr(0, slash));
+                             : slash == 0
+                                 ? "/"
+                                 : TerminalEscaped(path.substr(0, slash)));
     }
     case EACCES:
     case EPERM:
@@ -117,7 +120,8 @@ std::string WhyBindFailed(std::uint16_t port, int error) {
   std::string name;
   std::string pid;
   if (FindHolder(SocketInodes(port), &name, &pid)) {
-    return Fill(kPortInUse, number, name, pid);
+    // Any user may name a process, and take a port from 1024 up.
+    return Fill(kPortInUse, number, TerminalEscaped(name), pid);
   }
   return Fill(kPortInUseUnseen, number, Fill(kShowPortHolderLinux, number));
 }

@@ -4,6 +4,7 @@
 
 #include "common/messages.h"
 #include "listener/platform.h"
+#include "records/record.h"
 
 namespace syslog_listen {
 
@@ -19,6 +20,7 @@ void Unbuffered(std::FILE* file) {
 
 LogFile::LogFile(std::string name, std::FILE* file)
     : name_(std::move(name)),
+      shownName_(TerminalEscaped(name_)),
       file_(file),
       following_(IsRegularFile(file)),
       nextCheck_(Clock::now() + kCheckInterval) {
@@ -30,7 +32,7 @@ std::string LogFile::CheckFollowable() {
     return "";
   }
   following_ = false;
-  return Fill(kNameNotFollowed, name_);
+  return Fill(kNameNotFollowed, shownName_);
 }
 
 std::string LogFile::Write(std::string_view bytes,
@@ -86,9 +88,9 @@ std::string LogFile::Last() {
   if (!Holding()) return "";
   std::string report = Write({}, {});
   if (!Holding()) return report;
-  return report +
-         Fill(kLogUnwritten, Counted(lost_ + heldEnds_.size(), kRecordNoun),
-              name_);
+  return report + Fill(kLogUnwritten,
+                       Counted(lost_ + heldEnds_.size(), kRecordNoun),
+                       shownName_);
 }
 
 void LogFile::Hold(std::string_view text, std::span<const std::size_t> ends,
@@ -128,15 +130,16 @@ void LogFile::Advance(std::size_t written) {
 std::string LogFile::Resumed() {
   writeFailing_ = false;
   const std::uint64_t lost = std::exchange(lost_, 0);
-  return lost == 0 ? Fill(kLogResumed, name_)
-                   : Fill(kLogResumedWithLoss, name_, Counted(lost, kRecordNoun));
+  return lost == 0 ? Fill(kLogResumed, shownName_)
+                   : Fill(kLogResumedWithLoss, shownName_,
+                          Counted(lost, kRecordNoun));
 }
 
 std::string LogFile::Failed(FileWrite::Failure failure) {
   if (writeFailing_) return "";
   writeFailing_ = true;
   return Fill(failure == FileWrite::Failure::kFull ? kLogFull : kLogWriteFailed,
-              name_);
+              shownName_);
 }
 
 std::string LogFile::Follow(Clock::time_point now) {
@@ -145,7 +148,7 @@ std::string LogFile::Follow(Clock::time_point now) {
   if (named || Reopen()) {
     reopenFailing_ = false;
     deletedReported_.reset();
-    return !named && Holding() ? Fill(kHeldForNewFile, name_) : "";
+    return !named && Holding() ? Fill(kHeldForNewFile, shownName_) : "";
   }
   // Records kept in a file nobody can find are as good as lost: say so
   // while it lasts, not once.
@@ -154,11 +157,12 @@ std::string LogFile::Follow(Clock::time_point now) {
       return "";
     }
     deletedReported_ = now;
-    return Fill(file_ == nullptr ? kRecordsLost : kWritingToDeleted, name_);
+    return Fill(file_ == nullptr ? kRecordsLost : kWritingToDeleted,
+                shownName_);
   }
   if (reopenFailing_) return "";
   reopenFailing_ = true;
-  return Fill(kReopenFailed, name_);
+  return Fill(kReopenFailed, shownName_);
 }
 
 bool LogFile::Reopen() {

@@ -83,6 +83,7 @@ class LogFile {
   bool Reopen();
 
   const std::string name_;
+  const std::string shownName_;  // in reports, escaped as on a terminal
   std::FILE* file_;
   bool following_;
   Clock::time_point nextCheck_;
