@@ -14,7 +14,6 @@
 #include <fstream>
 #include <optional>
 #include <random>
-#include <regex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -450,11 +449,10 @@ TEST(Faults, AStopIsBoundedWhateverTheTerminalDoes) {
     const std::string shown = server.ConsoleText();
     const auto whole = std::count(shown.begin(), shown.end(), '\n') - 1;
     const std::string account = server.ErrorText();
-    std::smatch notShown;
-    ASSERT_TRUE(std::regex_search(
-        account, notShown, std::regex("; ([0-9,]+) records not shown")))
-        << account;
-    std::string digits = notShown[1];
+    const std::size_t end = account.find(" records not shown");
+    ASSERT_NE(std::string::npos, end) << account;
+    const std::size_t start = account.rfind(' ', end - 1) + 1;
+    std::string digits = account.substr(start, end - start);
     std::erase(digits, ',');
     EXPECT_LE(kCount, whole + std::stol(digits)) << account;
   }
