@@ -263,7 +263,10 @@ void Console::End(std::chrono::steady_clock::time_point deadline) {
   if (!titled_) return;
   // The writer may be inside a write the terminal never finishes: then it
   // can set no title either, and the user's goes back all the same.
-  std::unique_lock title(titleMutex_, deadline);
+  std::unique_lock title(titleMutex_, std::defer_lock);
+  while (!title.try_lock() && std::chrono::steady_clock::now() < deadline) {
+    Nap(kGather);
+  }
   if (title.owns_lock()) titleEnded_ = true;
   // The terminal takes a record block's write whole, so the title goes
   // back between two; one that stays stalled keeps ours.

@@ -170,7 +170,7 @@ class Console {
   TitleFigures figures_;
   // ... and as the writer last showed them. Held while the title is
   // written; the end waits for it until its deadline only.
-  std::timed_mutex titleMutex_;
+  std::mutex titleMutex_;
   std::optional<TitleFigures> shown_;
   std::chrono::steady_clock::time_point nextTitle_{};
   bool titleEnded_ = false;
