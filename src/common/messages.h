@@ -111,14 +111,21 @@ inline constexpr Template<3> kFileAnnotation{
 // records stay as they are: one line each.
 
 // When the system has dropped datagrams for the socket; at most once a
-// second.
+// second. One, then more.
+inline constexpr Template<1> kSocketDrop{
+    "syslog-listen: %d datagram dropped by the system since start (receive "
+    "queue full)\n"};
 inline constexpr Template<1> kSocketDrops{
     "syslog-listen: %d datagrams dropped by the system since start (receive "
     "queue full)\n"};
-// The same where the system counts only for the whole machine (Windows).
+// The same where the system counts only for the whole machine (Windows),
+// counted only while datagrams arrive here.
+inline constexpr Template<1> kMachineDrop{
+    "syslog-listen: %d UDP datagram dropped on this machine (all programs) "
+    "while datagrams arrived here (receive queues full or other errors)\n"};
 inline constexpr Template<1> kMachineDrops{
-    "syslog-listen: %d UDP datagrams dropped on this machine since start "
-    "(receive queues full or other errors)\n"};
+    "syslog-listen: %d UDP datagrams dropped on this machine (all programs) "
+    "while datagrams arrived here (receive queues full or other errors)\n"};
 
 // When the console has caught up after falling behind.
 inline constexpr Template<1> kConsoleSkipped{

@@ -99,8 +99,10 @@ DatagramReceiver::~DatagramReceiver() = default;
 
 int DatagramReceiver::Receive(int) { return -1; }
 
-DropScope ReadDropCount(SocketHandle, std::uint32_t*) {
-  return DropScope::kNone;
+DropScope ReadDropCount(SocketHandle, std::uint32_t* count) {
+  if (!script.machineDrops) return DropScope::kNone;
+  *count = *script.machineDrops;
+  return DropScope::kMachine;
 }
 
 void WatchForStop() {}
