@@ -195,7 +195,7 @@ inline constexpr Template<1> kShowPortHolderLinux{
 inline constexpr std::string_view kShowPortHolderWindows =
     "netstat -abno -p UDP, run as administrator,";
 // ... a port below 1024 without the right to bind it (this executable's
-// path)...
+// path, quoted for the shell where it needs to be)...
 inline constexpr Template<1> kPortPrivileged{
     "syslog-listen: ports below 1024 need root or the right to bind them: "
     "start it as root, grant the right with sudo setcap "
