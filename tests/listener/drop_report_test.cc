@@ -33,9 +33,10 @@ TEST(DropReport, FirstGrowthAtOnceThenAtMostOnceASecond) {
 
   report.Observe(1);
   EXPECT_EQ(0, report.MillisecondsUntilDue(t0));
-  EXPECT_EQ("syslog-listen: 1 datagram dropped by the system since start "
-            "(receive queue full)\n",
-            report.Take(t0));
+  EXPECT_EQ(
+      "syslog-listen: 1 datagram dropped by the system since start "
+      "(receive queue full)\n",
+      report.Take(t0));
   EXPECT_FALSE(report.Pending());
 
   // Growth within the second waits for it to pass, then reports the total.
