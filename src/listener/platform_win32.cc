@@ -435,6 +435,44 @@ void RestoreTitle() {
   }
 }
 
+namespace {
+
+// Whether `path` is a link: a symbolic link or a junction, a reparse point
+// that stands for another name. Tag 0, which no real reparse point has, is
+// how wine shows a Unix link. Other reparse points (a cloud file's, say)
+// are folders as any other.
+bool IsLink(const std::wstring& path) {
+  const DWORD attributes = GetFileAttributesW(path.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES ||
+      (attributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0) {
+    return false;
+  }
+  WIN32_FIND_DATAW found;
+  const HANDLE search = FindFirstFileW(path.c_str(), &found);
+  if (search == INVALID_HANDLE_VALUE) return true;
+  FindClose(search);
+  return found.dwReserved0 == 0 || IsReparseTagNameSurrogate(found.dwReserved0);
+}
+
+// Whether a folder part of `name`, as given, is a link. A drive ("C:") and
+// "." or ".." name no folder of their own.
+bool ThroughLinkedFolder(const std::string& name) {
+  for (std::size_t end = name.find_first_of("\\/"); end != std::string::npos;
+       end = name.find_first_of("\\/", end + 1)) {
+    const std::string folder = name.substr(0, end);
+    // npos + 1 is 0: the name's first part.
+    const std::string_view last =
+        std::string_view(folder).substr(folder.find_last_of("\\/") + 1);
+    if (last.empty() || last.back() == ':' || last == "." || last == "..") {
+      continue;
+    }
+    if (IsLink(WidePath(folder))) return true;
+  }
+  return false;
+}
+
+}  // namespace
+
 std::FILE* OpenLogFile(const std::string& name, bool regularFileOnly) {
   // Append-only access: the system puts every write at the file's current
   // end, even after another process has truncated it. The C runtime's own
@@ -443,7 +481,10 @@ std::FILE* OpenLogFile(const std::string& name, bool regularFileOnly) {
   // writers, and with rotation by renaming or deleting.
   // Opened again after rotation, a reparse point (a symbolic link, a
   // junction) at the name is opened itself, and refused, rather than
-  // followed to wherever its maker pointed it.
+  // followed to wherever its maker pointed it; a link in a folder part is
+  // refused too, looked for before the open and again after it, for a
+  // folder swapped meanwhile.
+  if (regularFileOnly && ThroughLinkedFolder(name)) return nullptr;
   const HANDLE handle =
       CreateFileW(WidePath(name).c_str(), FILE_APPEND_DATA,
                   FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
@@ -457,7 +498,8 @@ std::FILE* OpenLogFile(const std::string& name, bool regularFileOnly) {
   if (regularFileOnly &&
       (GetFileType(handle) != FILE_TYPE_DISK ||
        !GetFileInformationByHandle(handle, &info) ||
-       (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0)) {
+       (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 ||
+       ThroughLinkedFolder(name))) {
     CloseHandle(handle);
     return nullptr;
   }

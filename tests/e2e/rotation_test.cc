@@ -90,17 +90,26 @@ TEST(Rotation, RenamedOrDeletedTheNameIsFollowed) {
 // put there by someone with a reader waiting, which the server must neither
 // block on nor write to, or a symbolic link that someone else made, to a
 // file the server may write, which it must not follow (one that root made,
-// it follows). Reported once; the records go on into the open
+// it follows), or, on Windows, a link put in place of a folder of the name.
+// Reported once; the records go on into the open
 // file, and to the name again once it can be opened. Deleted with its
 // directory, the file has no name left: the server says that records go
 // into a deleted file. A report never holds up the records, even with
 // standard error a pipe that nobody reads (and no console, which the
 // null device is not).
 TEST(Rotation, NameThatCannotBeReopenedIsReported) {
-  enum Loss { kDirectoryRenamed, kFifoAtTheName, kLink, kDirectoryDeleted };
-  for (const Loss loss :
-       {kDirectoryRenamed, kFifoAtTheName, kLink, kDirectoryDeleted}) {
+  enum Loss {
+    kDirectoryRenamed,
+    kFifoAtTheName,
+    kLink,
+    kLinkedFolder,
+    kDirectoryDeleted
+  };
+  for (const Loss loss : {kDirectoryRenamed, kFifoAtTheName, kLink,
+                          kLinkedFolder, kDirectoryDeleted}) {
     if (loss == kFifoAtTheName && WindowsServer()) continue;
+    // Wine shows a Unix link in a folder part as a reparse point.
+    if (loss == kLinkedFolder && !WindowsServer()) continue;
     // Another's link takes root to make; wine shows a link as its target.
     if (loss == kLink && (WindowsServer() || geteuid() != 0)) continue;
     TempDir dir;
@@ -134,6 +143,12 @@ TEST(Rotation, NameThatCannotBeReopenedIsReported) {
       fs::create_symlink(dir.path() / "victim", logs / "test.log");
       ASSERT_EQ(0, lchown((logs / "test.log").c_str(), 4242, 4242));
       kept = logs / "test.log.1";
+    } else if (loss == kLinkedFolder) {
+      fs::rename(logs, dir.path() / "logs.old");
+      fs::create_directory(dir.path() / "victim");
+      GiveToServer(dir.path() / "victim");
+      fs::create_directory_symlink(dir.path() / "victim", logs);
+      kept = dir.path() / "logs.old/test.log";
     } else {
       fs::remove_all(logs);
       // Still open, and readable through the server's descriptor (wine's
@@ -172,6 +187,10 @@ TEST(Rotation, NameThatCannotBeReopenedIsReported) {
       EXPECT_EQ("precious\n", ReadFile(dir.path() / "victim"));
       fs::remove(logs / "test.log");
       fs::create_symlink("own.log", logs / "test.log");
+    } else if (loss == kLinkedFolder) {
+      EXPECT_FALSE(fs::exists(dir.path() / "victim/test.log"));
+      fs::remove(logs);
+      makeLogs();
     } else {
       makeLogs();
     }
