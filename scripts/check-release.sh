@@ -104,6 +104,25 @@ sequence() {
 }
 [ "$(sequence RemoveExistingProducts)" -lt "$(sequence InstallInitialize)" ] ||
   fail "the MSI removes an older version after installing"
+# The service is started without a wait, and stopped (for an upgrade or a
+# removal) with one: Event bits 1 and 16 start it, 2 and 32 stop it.
+msiinfo export "$msi" ServiceControl | awk -F '\t' 'NR > 3 { n++
+    start = $3 % 2 || int($3 / 16) % 2; stop = int($3 / 2) % 2 || int($3 / 32) % 2
+    if ((start && $5 != 0) || (stop && $5 != 1)) bad = 1 }
+  END { exit bad || n != 2 }' ||
+  fail "the MSI does not wait for the service to stop"
+# The firewall rule: added (after deleting one of its name) only when this
+# version is installed, not at a repair; deleted only when the product goes.
+condition() {
+  msiinfo export "$msi" InstallExecuteSequence | awk -F '\t' -v a="$1" \
+    '$1 == a { print $2 }'
+}
+[ "$(condition FirewallClear)" = "NOT Installed" ] &&
+  [ "$(condition FirewallAdd)" = "NOT Installed" ] &&
+  [ "$(sequence FirewallClear)" -lt "$(sequence FirewallAdd)" ] &&
+  [ "$(condition FirewallRemove)" = 'REMOVE="ALL" AND NOT UPGRADINGPRODUCTCODE' ] &&
+  msiinfo export "$msi" CustomAction | grep -q '^FirewallClear' ||
+  fail "the MSI's firewall actions run when they should not"
 # Under wine, with a wineserver that keeps the prefix (and its services) up.
 "$wineserver" -k 2>/dev/null || true
 "$wineserver" -w

@@ -102,6 +102,7 @@ action() {
 }
 action FirewallAdd 'netsh.exe advfirewall firewall add rule name="syslog-listen" dir=in action=allow protocol=UDP localport=514 program="[INSTALLDIR]syslog-listen.exe"'
 action FirewallRemove 'netsh.exe advfirewall firewall delete rule name="syslog-listen"'
+action FirewallClear 'netsh.exe advfirewall firewall delete rule name="syslog-listen"'
 # LocalService (S-1-5-19) may create and change the logs.
 action LogFolderAccess 'icacls.exe "[LOGDIR]." /grant *S-1-5-19:(OI)(CI)M'
 sql "CREATE TABLE \`Environment\` (\`Environment\` CHAR(72) NOT NULL, \`Name\` CHAR(255) NOT NULL LOCALIZABLE, \`Value\` CHAR(255) LOCALIZABLE, \`Component_\` CHAR(72) NOT NULL PRIMARY KEY \`Environment\`)"

@@ -119,14 +119,21 @@ inline constexpr Noun kSenderNoun{"sender", "senders"};
 inline constexpr Noun kMoreReportNoun{"more report", "more reports"};
 
 // When the system has dropped datagrams for the socket; at most once a
-// second.
+// second. One, then more.
+inline constexpr Template<1> kSocketDrop{
+    "syslog-listen: %d datagram dropped by the system since start (receive "
+    "queue full)\n"};
 inline constexpr Template<1> kSocketDrops{
     "syslog-listen: %d datagrams dropped by the system since start (receive "
     "queue full)\n"};
-// The same where the system counts only for the whole machine (Windows).
+// The same where the system counts only for the whole machine (Windows),
+// counted only while datagrams arrive here.
+inline constexpr Template<1> kMachineDrop{
+    "syslog-listen: %d UDP datagram dropped on this machine (all programs) "
+    "while datagrams arrived here (receive queues full or other errors)\n"};
 inline constexpr Template<1> kMachineDrops{
-    "syslog-listen: %d UDP datagrams dropped on this machine since start "
-    "(receive queues full or other errors)\n"};
+    "syslog-listen: %d UDP datagrams dropped on this machine (all programs) "
+    "while datagrams arrived here (receive queues full or other errors)\n"};
 
 // When the console has caught up after falling behind.
 inline constexpr Template<1> kConsoleSkipped{
@@ -200,7 +207,7 @@ inline constexpr Template<1> kShowPortHolderLinux{
 inline constexpr std::string_view kShowPortHolderWindows =
     "netstat -abno -p UDP, run as administrator,";
 // ... a port below 1024 without the right to bind it (this executable's
-// path)...
+// path, quoted for the shell where it needs to be)...
 inline constexpr Template<1> kPortPrivileged{
     "syslog-listen: ports below 1024 need root or the right to bind them: "
     "start it as root, grant the right with sudo setcap "

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "common/messages.h"
+#include "common/shell_word.h"
 #include "listener/addresses_posix.h"
 #include "listener/platform.h"
 #include "records/record.h"
@@ -113,7 +114,7 @@ std::string WhyOpenFailed(const std::string& path, int error) {
 
 std::string WhyBindFailed(std::uint16_t port, int error) {
   const std::string number = std::to_string(port);
-  if (error == EACCES) return Fill(kPortPrivileged, SelfPath());
+  if (error == EACCES) return Fill(kPortPrivileged, ShellWord(SelfPath()));
   if (error != EADDRINUSE) {
     return Fill(kBindFailedBecause, number, std::strerror(error));
   }

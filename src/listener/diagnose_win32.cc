@@ -16,6 +16,7 @@
 #include "common/messages.h"
 #include "listener/platform.h"
 #include "listener/win32_text.h"
+#include "records/record.h"
 
 namespace syslog_listen {
 
@@ -85,29 +86,33 @@ std::string ProcessName(DWORD pid) {
 
 int LastSystemError() { return static_cast<int>(GetLastError()); }
 
+// Names, and the system's words, are not ours: shown escaped, they cannot
+// drive the terminal that shows the line.
 std::string WhyOpenFailed(const std::string& name, int error) {
+  const std::string shown = TerminalEscaped(name);
   switch (error) {
     case ERROR_PATH_NOT_FOUND: {
       const std::size_t slash = name.find_last_of("\\/");
       return Fill(kNoFolder, slash == std::string::npos
                                  ? "."
-                                 : name.substr(0, slash == 0 ? 1 : slash));
+                                 : TerminalEscaped(
+                                       name.substr(0, slash == 0 ? 1 : slash)));
     }
     case ERROR_ACCESS_DENIED: {
       const DWORD attributes = GetFileAttributesW(Wide(name).c_str());
       return attributes != INVALID_FILE_ATTRIBUTES &&
                      (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0
-                 ? Fill(kIsFolder, name)
-                 : Fill(kNotPermitted, name);
+                 ? Fill(kIsFolder, shown)
+                 : Fill(kNotPermitted, shown);
     }
     case ERROR_SHARING_VIOLATION:
     case ERROR_LOCK_VIOLATION:
-      return Fill(kFileLocked, name);
+      return Fill(kFileLocked, shown);
     case ERROR_WRITE_PROTECT:
-      return Fill(kReadOnly, name);
+      return Fill(kReadOnly, shown);
     default:
-      return Fill(kOpenFailedBecause, name,
-                  SystemText(static_cast<DWORD>(error)));
+      return Fill(kOpenFailedBecause, shown,
+                  TerminalEscaped(SystemText(static_cast<DWORD>(error))));
   }
 }
 
@@ -118,12 +123,13 @@ std::string WhyBindFailed(std::uint16_t port, int error) {
   if (error == WSAEACCES) return Fill(kPortReserved, number);
   if (error != WSAEADDRINUSE) {
     return Fill(kBindFailedBecause, number,
-                SystemText(static_cast<DWORD>(error)));
+                TerminalEscaped(SystemText(static_cast<DWORD>(error))));
   }
   const DWORD pid = PortOwner(port);
   const std::string name = pid != 0 ? ProcessName(pid) : "";
+  // Any user may name a program that holds a port.
   if (!name.empty()) {
-    return Fill(kPortInUse, number, name, std::to_string(pid));
+    return Fill(kPortInUse, number, TerminalEscaped(name), std::to_string(pid));
   }
   return Fill(kPortInUseUnseen, number, kShowPortHolderWindows);
 }
@@ -141,7 +147,9 @@ std::optional<std::vector<std::string>> LocalAddresses() {
             GAA_FLAG_SKIP_DNS_SERVER,
         nullptr, reinterpret_cast<IP_ADAPTER_ADDRESSES*>(buffer.get()), &size);
   }
-  if (result != NO_ERROR) return addresses;
+  // No adapter is none; any other failure says nothing of the addresses.
+  if (result == ERROR_NO_DATA) return addresses;
+  if (result != NO_ERROR) return std::nullopt;
   for (auto* adapter = reinterpret_cast<IP_ADAPTER_ADDRESSES*>(buffer.get());
        adapter != nullptr; adapter = adapter->Next) {
     for (auto* unicast = adapter->FirstUnicastAddress; unicast != nullptr;

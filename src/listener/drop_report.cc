@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "common/messages.h"
+#include "listener/run_report.h"
 
 namespace syslog_listen {
 
@@ -17,7 +18,10 @@ std::string DropReport::Take(Clock::time_point now) {
   reported_ = total_;
   everReported_ = true;
   lastReport_ = now;
-  return Fill(*line_, std::to_string(total_));
+  const bool one = total_ == 1;
+  const Template<1>& line = machine_ ? (one ? kMachineDrop : kMachineDrops)
+                                     : (one ? kSocketDrop : kSocketDrops);
+  return Fill(line, GroupedDecimal(total_));
 }
 
 int DropReport::MillisecondsUntilDue(Clock::time_point now) const {
@@ -34,23 +38,26 @@ int MillisecondsUntil(DropReport::Clock::time_point due,
 }
 
 DropMonitor::DropMonitor(SocketHandle socket, Clock::time_point now)
-    : socket_(socket), poll_(now) {
-  scope_ = ReadDropCount(socket_, &count_);
-  report_ = DropReport(
-      scope_ == DropScope::kMachine ? kMachineDrops : kSocketDrops, count_);
-}
+    : socket_(socket),
+      scope_(ReadDropCount(socket_, &count_)),
+      report_(scope_, count_),
+      poll_(now, /*whileQuiet=*/MachineWide()) {}
 
-void DropMonitor::Read() {
-  if (scope_ != DropScope::kNone && ReadDropCount(socket_, &count_) == scope_) {
+void DropMonitor::Read(bool ours) {
+  if (scope_ == DropScope::kNone || ReadDropCount(socket_, &count_) != scope_) {
+    return;
+  }
+  // The machine's count grows with every program's drops: while nothing
+  // arrived here, none of them can have been ours.
+  if (ours || scope_ == DropScope::kSocket) {
     report_.Observe(count_);
+  } else {
+    report_.Skip(count_);
   }
 }
 
 std::string DropMonitor::Check(Clock::time_point now) {
-  if (poll_.Due(now)) {
-    Read();
-    poll_.Asked(now);
-  }
+  if (poll_.Due(now)) Read(poll_.Asked(now));
   return report_.Take(now);
 }
 
@@ -67,7 +74,7 @@ std::optional<std::uint64_t> DropMonitor::SocketDrops() const {
 }
 
 std::string DropMonitor::Last() {
-  Read();
+  Read(poll_.traffic());
   // Whatever the time since the last report.
   return report_.Take(Clock::time_point::max());
 }

@@ -1,7 +1,8 @@
 // Tells the user, at most once a second, that the system dropped datagrams
 // because the socket's receive queue was full (or, where the system counts
-// only for the whole machine, that it dropped UDP datagrams), within about
-// two seconds of the drops and without waiting for another datagram.
+// only for the whole machine, that it dropped UDP datagrams while datagrams
+// arrived here), within about two seconds of the drops and without waiting
+// for another datagram.
 #ifndef SYSLOG_LISTEN_LISTENER_DROP_REPORT_H_
 #define SYSLOG_LISTEN_LISTENER_DROP_REPORT_H_
 
@@ -10,7 +11,6 @@
 #include <optional>
 #include <string>
 
-#include "common/messages.h"
 #include "listener/platform.h"
 
 namespace syslog_listen {
@@ -20,16 +20,18 @@ class DropReport {
   using Clock = std::chrono::steady_clock;
   static constexpr Clock::duration kInterval = std::chrono::seconds(1);
 
-  // `line` says what was counted. `countAtStart`: the system's count when
+  // `scope` says what was counted. `countAtStart`: the system's count when
   // the server started, where it counts from before then (for the whole
   // machine).
-  explicit DropReport(const Template<1>& line = kSocketDrops,
+  explicit DropReport(DropScope scope = DropScope::kSocket,
                       std::uint32_t countAtStart = 0)
-      : line_(&line), lastCount_(countAtStart) {}
+      : machine_(scope == DropScope::kMachine), lastCount_(countAtStart) {}
 
   // Takes the system's count of drops. The count is 32 bits and may wrap;
   // the total here does not.
   void Observe(std::uint32_t count);
+  // Takes the count as the new start: the growth up to it is not reported.
+  void Skip(std::uint32_t count) { lastCount_ = count; }
 
   // True when the total has grown since the last report.
   bool Pending() const { return total_ != reported_; }
@@ -45,7 +47,7 @@ class DropReport {
   std::uint64_t total() const { return total_; }
 
  private:
-  const Template<1>* line_;
+  bool machine_;
   std::uint32_t lastCount_ = 0;
   std::uint64_t total_ = 0;
   std::uint64_t reported_ = 0;
@@ -59,27 +61,37 @@ int MillisecondsUntil(DropReport::Clock::time_point due,
 
 // When to ask the system for its count of drops (asking costs more than a
 // datagram): at most once an interval while datagrams arrive, and once more
-// after they stop, for the drops at the end of a burst.
+// after they stop, for the drops at the end of a burst. `whileQuiet`: also
+// once an interval while none arrive, so that a count that holds other
+// programs' drops (the whole machine's) starts afresh before datagrams come.
 class DropPoll {
  public:
   using Clock = DropReport::Clock;
 
-  explicit DropPoll(Clock::time_point start)
-      : next_(start + DropReport::kInterval) {}
+  explicit DropPoll(Clock::time_point start, bool whileQuiet = false)
+      : whileQuiet_(whileQuiet), next_(start + DropReport::kInterval) {}
 
   // Datagrams have arrived.
   void Traffic() { traffic_ = true; }
-  bool Due(Clock::time_point now) const { return traffic_ && now >= next_; }
-  void Asked(Clock::time_point now) {
+  // Whether datagrams arrived since the last question.
+  bool traffic() const { return traffic_; }
+  bool Due(Clock::time_point now) const {
+    return (traffic_ || whileQuiet_) && now >= next_;
+  }
+  // Returns whether datagrams arrived in the interval the answer covers.
+  bool Asked(Clock::time_point now) {
+    const bool traffic = traffic_;
     traffic_ = false;
     next_ = now + DropReport::kInterval;
+    return traffic;
   }
   // Milliseconds until a question falls due; -1 when none will.
   int MillisecondsUntilDue(Clock::time_point now) const {
-    return traffic_ ? MillisecondsUntil(next_, now) : -1;
+    return traffic_ || whileQuiet_ ? MillisecondsUntil(next_, now) : -1;
   }
 
  private:
+  bool whileQuiet_;
   bool traffic_ = false;
   Clock::time_point next_;
 };
@@ -107,16 +119,17 @@ class DropMonitor {
   // The drops since the start, where the system counts them for the socket.
   std::optional<std::uint64_t> SocketDrops() const;
   // The drops since the start, for the socket or (MachineWide) the whole
-  // machine; 0 where the system counts none.
+  // machine while datagrams arrived; 0 where the system counts none.
   std::uint64_t Dropped() const { return report_.total(); }
   bool MachineWide() const { return scope_ == DropScope::kMachine; }
 
  private:
-  void Read();
+  // `ours`: whether datagrams arrived since the last read.
+  void Read(bool ours);
 
   SocketHandle socket_;
+  std::uint32_t count_ = 0;  // before scope_, which is read into it
   DropScope scope_ = DropScope::kNone;
-  std::uint32_t count_ = 0;
   DropReport report_;
   DropPoll poll_;
 };

@@ -93,7 +93,8 @@ bool RestoreTitle();
 // there: it must not block (a FIFO without reader), become the controlling
 // terminal, or be anything but a regular file (a disk file on Windows), and
 // it is not reached through a symbolic link that anyone but root or the
-// process's own user made (on Windows, through any reparse point).
+// process's own user made (on Windows, through any reparse point at the
+// name, or any symbolic link or junction in place of one of its folders).
 std::FILE* OpenLogFile(const std::string& name, bool regularFileOnly = false);
 
 // The log file's bytes as the platform's text mode writes them (Windows: a

@@ -197,6 +197,9 @@ TEST(Faults, FullFileSystemKeepsRecordsWhole) {
   // goes whole to a new file of that name. Then full for good.
   std::string reports = full + resumed;
   for (const char* end : {"deleted", "stop"}) {
+    // Wine shows the mount point in the name as a link, which a reopen
+    // refuses.
+    if (*end == 'd' && WindowsServer()) continue;
     fill();
     const std::string waiting(4096, *end);  // more than a page's rest
     sender.SendTo(port, waiting);
@@ -217,8 +220,10 @@ TEST(Faults, FullFileSystemKeepsRecordsWhole) {
   EXPECT_EQ(reports +
                 OnDisk("syslog-listen: 1 record could not be written to the "
                        "log file small/test.log before the end\n"
-                       "syslog-listen: stopped after <time>; received 1,203 "
-                       "datagrams (9,308,203 bytes)\n"),
+                       "syslog-listen: stopped after <time>; received " +
+                       std::string(WindowsServer()
+                                       ? "1,202 datagrams (9,304,107 bytes)\n"
+                                       : "1,203 datagrams (9,308,203 bytes)\n")),
             MaskRunTime(server.Reports()));
 }
 

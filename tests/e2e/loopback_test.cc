@@ -202,9 +202,19 @@ TEST(Loopback, StartUpFailuresAndCommandLineErrors) {
     EXPECT_EQ(OnDisk(c.cause), ReadFile(dir.path() / "stderr.out"))
         << c.args[0];
   }
+  if (!WindowsServer()) return;
+  {
+    // A name is not ours: its escape sequence is shown, not obeyed, on
+    // standard error (standard output takes the name as given).
+    TempDir dir;
+    ServerProcess server({"-o", "no/such/d\x1b]2;x\a/a.log"}, dir.path());
+    EXPECT_EQ(4, server.WaitForExit());
+    EXPECT_EQ(OnDisk("syslog-listen: cannot open no/such/d^[]2;x^G/a.log: "
+                     "Invalid name\n"),
+              ReadFile(dir.path() / "stderr.out"));
+  }
   // Wine gives a program on a terminal a console: there the name is shown
   // as the text it is, whatever the console's code page.
-  if (!WindowsServer()) return;
   TempDir dir;
   ServerProcess server(cases[0].args, dir.path(), Console::kTerminal);
   EXPECT_EQ(4, server.WaitForExit());

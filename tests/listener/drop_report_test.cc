@@ -2,14 +2,25 @@
 
 #include <gtest/gtest.h>
 
+#include "listener/fake_platform.h"
+#include "listener/run_report.h"
+
 namespace syslog_listen {
 namespace {
 
 using std::chrono::milliseconds;
 
 std::string Line(std::uint64_t count) {
-  return "syslog-listen: " + std::to_string(count) +
-         " datagrams dropped by the system since start (receive queue full)\n";
+  return "syslog-listen: " + GroupedDecimal(count) +
+         (count == 1 ? " datagram" : " datagrams") +
+         " dropped by the system since start (receive queue full)\n";
+}
+
+std::string MachineLine(std::uint64_t count) {
+  return "syslog-listen: " + GroupedDecimal(count) +
+         (count == 1 ? " UDP datagram" : " UDP datagrams") +
+         " dropped on this machine (all programs) while datagrams arrived "
+         "here (receive queues full or other errors)\n";
 }
 
 TEST(DropReport, FirstGrowthAtOnceThenAtMostOnceASecond) {
@@ -20,9 +31,12 @@ TEST(DropReport, FirstGrowthAtOnceThenAtMostOnceASecond) {
   EXPECT_EQ("", report.Take(t0));
   EXPECT_EQ(-1, report.MillisecondsUntilDue(t0));
 
-  report.Observe(5);
+  report.Observe(1);
   EXPECT_EQ(0, report.MillisecondsUntilDue(t0));
-  EXPECT_EQ(Line(5), report.Take(t0));
+  EXPECT_EQ(
+      "syslog-listen: 1 datagram dropped by the system since start "
+      "(receive queue full)\n",
+      report.Take(t0));
   EXPECT_FALSE(report.Pending());
 
   // Growth within the second waits for it to pass, then reports the total.
@@ -42,12 +56,37 @@ TEST(DropReport, CountsAcrossAWrapOfTheSystemCounter) {
   report.Observe(4);  // wrapped: 10 more
   EXPECT_EQ(Line(4294967300ull), report.Take(t0 + std::chrono::seconds(1)));
   // A count kept since before the start (the machine's) reports its growth.
-  DropReport machine(kMachineDrops, 4294967290u);
+  DropReport machine(DropScope::kMachine, 4294967290u);
   machine.Observe(4);
-  EXPECT_EQ(
-      "syslog-listen: 10 UDP datagrams dropped on this machine since start "
-      "(receive queues full or other errors)\n",
-      machine.Take(t0));
+  EXPECT_EQ(MachineLine(10), machine.Take(t0));
+}
+
+// The machine's count holds every program's drops: what it grew by while
+// nothing arrived here is not reported, at the stop neither, and a server
+// that received nothing never reports any.
+TEST(DropMonitor, MachineDropsOnlyWhileDatagramsArrive) {
+  using std::chrono::hours;
+  using std::chrono::seconds;
+  const auto t0 = DropMonitor::Clock::time_point{} + hours(1);
+  fake::script.machineDrops = 100;
+  DropMonitor quiet(0, t0);
+  *fake::script.machineDrops += 4491299;
+  EXPECT_EQ("", quiet.Check(t0 + hours(1)));
+  *fake::script.machineDrops += 7;
+  EXPECT_EQ("", quiet.Last());
+  EXPECT_EQ(0u, quiet.Dropped());
+
+  DropMonitor drops(0, t0);
+  *fake::script.machineDrops += 5000;  // while quiet, asked once a second
+  EXPECT_EQ(1000, drops.MillisecondsUntilDue(t0));
+  EXPECT_EQ("", drops.Check(t0 + hours(1)));
+  drops.Traffic();
+  *fake::script.machineDrops += 1;
+  EXPECT_EQ(MachineLine(1), drops.Check(t0 + hours(1) + seconds(1)));
+  drops.Traffic();
+  *fake::script.machineDrops += 1233;
+  EXPECT_EQ(MachineLine(1234), drops.Last());
+  fake::script.machineDrops.reset();
 }
 
 // Asked at most once a second while datagrams arrive, once more after they

@@ -109,8 +109,10 @@ int DatagramReceiver::Receive(int waitMs) {
   return 0;
 }
 
-DropScope ReadDropCount(SocketHandle, std::uint32_t*) {
-  return DropScope::kNone;
+DropScope ReadDropCount(SocketHandle, std::uint32_t* count) {
+  if (!script.machineDrops) return DropScope::kNone;
+  *count = *script.machineDrops;
+  return DropScope::kMachine;
 }
 
 void WatchForStop() {}

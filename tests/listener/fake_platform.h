@@ -4,6 +4,7 @@
 #define SYSLOG_LISTEN_TESTS_LISTENER_FAKE_PLATFORM_H_
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -15,6 +16,8 @@ struct Script {
   bool openSocket = true;
   bool bind = true;
   bool stop = false;  // set by the first receive
+  // Where set, the system counts drops for the whole machine: this many.
+  std::optional<std::uint32_t> machineDrops{};
   // Filled by the fake: "open <name>", "start", "socket", "bind <port>".
   std::vector<std::string> calls{};
 };

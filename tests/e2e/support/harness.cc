@@ -428,8 +428,8 @@ std::string ChildProcess::Reports() { return WithoutMachineDrops(ErrorText()); }
 
 std::string WithoutMachineDrops(std::string text) {
   static constexpr std::string_view kLine =
-      " UDP datagrams dropped on this "
-      "machine since start (receive queues full or other errors)";
+      " dropped on this machine (all programs) while datagrams arrived here "
+      "(receive queues full or other errors)";
   // Anywhere, not only between lines: wine may split a block of records
   // written to a pipe, and a report land whole between its parts.
   for (auto at = text.find(kLine); at != std::string::npos;
