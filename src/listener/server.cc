@@ -42,7 +42,7 @@ constexpr std::size_t kMaxRecord = kMaxDatagram + 256;
 constexpr auto kStopDrainLimit = std::chrono::seconds(2);
 constexpr auto kStopConsoleLimit = std::chrono::seconds(1);
 // ... and then the account and the terminal's title.
-constexpr auto kStopAccountLimit = std::chrono::milliseconds(250);
+constexpr auto kStopAccountLimit = std::chrono::milliseconds(500);
 // While records wait for a log file that takes none (a full disk), how long
 // the receive may wait before the file is tried again.
 constexpr int kRetryWriteMs = 1000;
