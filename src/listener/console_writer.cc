@@ -22,13 +22,16 @@ constexpr std::size_t kSpareBlocks = 2;
 // every batch the receive path hands over, it would cost both threads a
 // wake-up per batch. Short enough for a console to look immediate.
 constexpr auto kGather = std::chrono::milliseconds(1);
+// A terminal is written this much at a time: a slow one (a serial line,
+// a remote session) takes a whole block for seconds.
+constexpr std::size_t kTerminalSlice = 4096;
 // The terminal's title changes at most this often.
 constexpr auto kTitleInterval = std::chrono::seconds(1);
 
 }  // namespace
 
 ConsoleBacklog::ConsoleBacklog(std::size_t capacity, std::size_t blockSize)
-    : capacity_(capacity), blockSize_(blockSize) {
+    : capacity_(capacity), blockSize_(blockSize), sliceSize_(blockSize) {
   spare_.reserve(kSpareBlocks);
 }
 
@@ -76,10 +79,18 @@ bool ConsoleBacklog::Append(std::string_view record) {
     reserved_ += room;
     peak_ = std::max(peak_, reserved_);
     blocks_.push_back(std::move(block));
-    blockRecords_.push_back(0);
+    blockSlices_.emplace_back();
   }
-  blocks_.back().append(record);
-  ++blockRecords_.back();
+  std::string& block = blocks_.back();
+  std::vector<Slice>& slices = blockSlices_.back();
+  const std::size_t sliceStart =
+      slices.size() < 2 ? 0 : slices[slices.size() - 2].end;
+  if (slices.empty() || block.size() - sliceStart >= sliceSize_) {
+    slices.push_back({block.size(), 0});
+  }
+  block.append(record);
+  slices.back().end = block.size();
+  ++slices.back().records;
   ++unshown_;
   return true;
 }
@@ -110,8 +121,8 @@ void ConsoleBacklog::TakeReady(Turn& turn) {
   writing_ = true;
   if (!blocks_.empty()) {
     std::swap(turn.blocks, blocks_);
-    std::swap(turn.records, blockRecords_);
-    blockRecords_.clear();
+    std::swap(turn.slices, blockSlices_);
+    blockSlices_.clear();
   } else {
     turn.skipped = std::exchange(skipped_, 0);
   }
@@ -137,7 +148,7 @@ bool ConsoleBacklog::Release(Turn& turn) {
   }
   // The rest is freed outside the lock, off the receive path's way.
   turn.blocks.clear();
-  turn.records.clear();
+  turn.slices.clear();
   return drained;
 }
 
@@ -194,6 +205,7 @@ Console::Console() : shared_(OutputsShareStream()) {
     form_ = Output::kConsole;
     return;
   }
+  backlog_.SliceAt(kTerminalSlice);
   form_ = ColoursWanted() && TerminalColours() ? Output::kColourTerminal
                                                : Output::kTerminal;
   titled_ = TitleSettable();
@@ -234,8 +246,7 @@ void Console::Push(std::string_view records,
   if (recordsThreaded_) {
     backlog_.Push(records, ends);
   } else if (!records.empty()) {
-    const std::string pieces[] = {std::string(records)};
-    WriteToConsole(pieces);
+    WriteToConsole({&records, 1});
   }
 }
 
@@ -318,13 +329,19 @@ void Console::WriteRecords() {
     }
     // A block at a time: a report waits for one block at most, and the
     // end for no more than the block being written.
-    for (std::size_t i = 0; i < turn.blocks.size() && backlog_.Showing();
-         ++i) {
-      {
-        const auto lock = LockShared();
-        WriteToConsole(std::span(turn.blocks).subspan(i, 1));
+    for (std::size_t i = 0; i < turn.blocks.size(); ++i) {
+      std::size_t start = 0;
+      for (const ConsoleBacklog::Slice& slice : turn.slices[i]) {
+        if (!backlog_.Showing()) break;
+        const std::string_view piece =
+            std::string_view(turn.blocks[i]).substr(start, slice.end - start);
+        start = slice.end;
+        {
+          const auto lock = LockShared();
+          WriteToConsole({&piece, 1});
+        }
+        backlog_.Shown(slice.records);
       }
-      backlog_.Shown(turn.records[i]);
     }
     // After a lag, up to the whole capacity sits freed in the heap.
     if (backlog_.Release(turn)) ReturnFreeMemory();

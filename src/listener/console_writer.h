@@ -37,6 +37,11 @@ class ConsoleBacklog {
   explicit ConsoleBacklog(std::size_t capacity = kCapacity,
                           std::size_t blockSize = kBlockSize);
 
+  // Whole records of about `bytes` written at a time (a block, unless
+  // set): a slow terminal takes a block for seconds, and a report, or the
+  // end, waits for one write. Before the first Push.
+  void SliceAt(std::size_t bytes) { sliceSize_ = bytes; }
+
   // Receive side; never waits for the console. `records` holds whole
   // records back to back; `ends` the offset just past each, ascending.
   void Push(std::string_view records, std::span<const std::size_t> ends);
@@ -44,9 +49,15 @@ class ConsoleBacklog {
   // One turn of the console side: blocks to write in order, or, once
   // everything before a gap has been released, the number of records
   // skipped in it (never both).
+  // Where a block's slices end, and the records in each.
+  struct Slice {
+    std::size_t end;
+    std::size_t records;
+    bool operator==(const Slice&) const = default;
+  };
   struct Turn {
     std::vector<std::string> blocks;
-    std::vector<std::size_t> records;  // in each block
+    std::vector<std::vector<Slice>> slices;  // of each block
     std::uint64_t skipped = 0;
   };
   // Waits until there is a turn to take.
@@ -58,14 +69,14 @@ class ConsoleBacklog {
   // a moment to hand the memory back to the system.
   bool Release(Turn& turn);
   // Console side: false once the backlog is closed, when nothing more is
-  // to be written; after writing a block, the records it held.
+  // to be written; after writing a slice, the records it held.
   bool Showing();
   void Shown(std::size_t records);
   // Waits until every turn has been taken and released, or `deadline`;
   // true when it has.
   bool WaitUntilWritten(std::chrono::steady_clock::time_point deadline);
   // At the end: from now on nothing more is shown, and every record not yet
-  // written whole counts as skipped.
+  // written whole counts as skipped (a slice being written, too).
   void Close();
 
   // Records skipped since the start.
@@ -86,11 +97,12 @@ class ConsoleBacklog {
 
   const std::size_t capacity_;
   const std::size_t blockSize_;
+  std::size_t sliceSize_;
   std::mutex mutex_;
   std::condition_variable ready_;    // a turn to take
   std::condition_variable written_;  // everything written
   std::vector<std::string> blocks_;  // queued, not yet taken
-  std::vector<std::size_t> blockRecords_;  // records in each
+  std::vector<std::vector<Slice>> blockSlices_;  // of each
   std::vector<std::string> spare_;   // released, kept for reuse
   std::size_t reserved_ = 0;         // block memory queued or being written
   std::size_t peak_ = 0;             // most reserved since last empty

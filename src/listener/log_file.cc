@@ -143,6 +143,13 @@ std::string LogFile::Failed(FileWrite::Failure failure) {
 }
 
 std::string LogFile::Follow(Clock::time_point now) {
+  // A record the open file took in part is finished there while that file
+  // has a name (renamed, say): its rest in another file would leave it torn
+  // in this one. Deleted, nobody reads it: it goes whole to the new file.
+  const bool cut = Holding() && headStart_ < heldBase_ + heldFrom_;
+  if (cut && file_ != nullptr && LinksOf(file_) == FileLinks::kNamed) {
+    return "";
+  }
   const bool named =
       file_ != nullptr && LookAtName(name_, file_) == NameState::kOpenFile;
   if (named || Reopen()) {
@@ -170,7 +177,7 @@ bool LogFile::Reopen() {
   if (fresh == nullptr && file_ != nullptr &&
       LinksOf(file_) == FileLinks::kDeletePending) {
     // The name stays taken until the deleted file is closed. Every record
-    // so far is written: nothing is lost by closing it first.
+    // so far is written or held: nothing is lost by closing it first.
     std::fclose(file_);
     file_ = nullptr;
     fresh = OpenLogFile(name_, /*regularFileOnly=*/true);

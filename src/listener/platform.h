@@ -230,7 +230,7 @@ bool StopRequested();
 // system can gather them, so that a line written to standard error
 // meanwhile cannot land inside them. Waits for as long as the console does
 // not take them; gives up on a console that has gone.
-void WriteToConsole(std::span<const std::string> pieces);
+void WriteToConsole(std::span<const std::string_view> pieces);
 
 // Hands memory that has been freed back to the system, where the allocator
 // keeps it otherwise.

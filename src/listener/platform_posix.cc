@@ -144,11 +144,14 @@ constexpr char kPopTitle[] = "\x1b[23;2t";
 
 // Async-signal-safe: one attempt, never waiting.
 bool PopTitle() {
-  if (!titlePushed.load()) return true;
+  // Taken first, so that a second signal meanwhile cannot pop it twice.
+  if (!titlePushed.exchange(false)) return true;
   const ssize_t n = write(titleFd, kPopTitle, sizeof kPopTitle - 1);
-  if (n < 0 && errno == EAGAIN) return false;
+  if (n < 0 && errno == EAGAIN) {
+    titlePushed.store(true);
+    return false;
+  }
   // Taken, or a terminal that has gone: nothing to try again.
-  titlePushed.store(false);
   return true;
 }
 
@@ -453,8 +456,8 @@ bool DropPrivileges() {
   return geteuid() != 0;
 }
 
-void WriteToConsole(std::span<const std::string> pieces) {
-  WriteAll<std::string>(STDOUT_FILENO, pieces);
+void WriteToConsole(std::span<const std::string_view> pieces) {
+  WriteAll<std::string_view>(STDOUT_FILENO, pieces);
 }
 
 void ReturnFreeMemory() { malloc_trim(0); }

@@ -803,10 +803,10 @@ void EndAfterStop() {
   for (;;) Sleep(INFINITE);
 }
 
-void WriteToConsole(std::span<const std::string> pieces) {
+void WriteToConsole(std::span<const std::string_view> pieces) {
   static std::string text;  // only the console's writer writes the console
   text.clear();
-  for (const std::string& piece : pieces) AppendAsText(text, piece);
+  for (const std::string_view piece : pieces) AppendAsText(text, piece);
   WriteAll(HandleOf(stdout), text);
 }
 

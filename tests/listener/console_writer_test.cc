@@ -61,6 +61,15 @@ TEST(ConsoleBacklog, QueuesWholeRecordsThenSkipsUntilTheConsoleCaughtUp) {
   ASSERT_EQ(2u, turn.blocks.size());
   EXPECT_EQ("r000008\n", turn.blocks[0]);
   EXPECT_EQ(large, turn.blocks[1]);
+
+  // Sliced, a block is written a few whole records at a time.
+  ConsoleBacklog sliced(48, 40);
+  sliced.SliceAt(16);
+  Push(sliced, Records(0, 5));
+  sliced.Take(turn);
+  const std::vector<ConsoleBacklog::Slice> slices = {
+      {16, 2}, {32, 2}, {40, 1}};
+  EXPECT_EQ(slices, turn.slices[0]);
 }
 
 // The receive side and the console side on two threads, the backlog small

@@ -121,7 +121,7 @@ bool StopRequested() { return script.stop; }
 
 void EndAfterStop() { std::_Exit(0); }
 
-void WriteToConsole(std::span<const std::string>) {}
+void WriteToConsole(std::span<const std::string_view>) {}
 
 void ReturnFreeMemory() {}
 
