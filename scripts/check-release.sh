@@ -20,7 +20,11 @@ for file in "$deb" "$msi" "$zip"; do
     { echo "check-release: $file is not in SHA256SUMS" >&2; exit 1; }
 done
 work=$(mktemp -d)
-export WINEPREFIX="$work/wine" WINEDEBUG=-all
+# Wine writes menus and caches into a home: this one's own, and no menus.
+export WINEPREFIX="$work/wine" WINEDEBUG=-all HOME="$work/home" \
+  XDG_CONFIG_HOME="$work/home/.config" XDG_DATA_HOME="$work/home/.local/share" \
+  XDG_CACHE_HOME="$work/home/.cache" WINEDLLOVERRIDES=winemenubuilder.exe=d
+mkdir "$HOME"
 wineserver=$(command -v wineserver || echo /usr/lib/wine/wineserver)
 trap '"$wineserver" -k 2>/dev/null; rm -rf "$work"' EXIT
 fail() { printf 'check-release: %s\n' "$*" >&2; exit 1; }
