@@ -151,11 +151,33 @@ condition() {
 within() { i=0; until "$@"; do i=$((i + 1)); [ $i -lt 150 ] || return 1; sleep 0.2; done; }
 has() { grep -qa "$1" "$2" 2>/dev/null; }
 program="$WINEPREFIX/drive_c/Program Files/syslog-listen/syslog-listen.exe"
-log="$WINEPREFIX/drive_c/ProgramData/syslog-listen/syslog.514.log"
 wine msiexec /i "$msi" /qn || fail "msiexec /i failed"
 [ -f "$program" ] || fail "the MSI installed no program"
-within has "syslog server(port:514)" "$log" || fail "the service wrote no banner"
-python3 -c 'import socket; socket.socket(socket.AF_INET, socket.SOCK_DGRAM).sendto(b"<13>from the msi check\n", ("127.0.0.1", 514))'
+# Wine binds as the user, and a port below 1024 takes root: as anyone else,
+# the installed service is moved to a free port from 1024 up (one that
+# prints as it is), in its own registry entry, and started again.
+port=514
+if [ "$(id -u)" -ne 0 ]; then
+  port=$(python3 -c 'import random, socket
+for port in random.sample(range(20000, 30000), 100):
+    try:
+        socket.socket(socket.AF_INET, socket.SOCK_DGRAM).bind(("", port))
+    except OSError:
+        continue
+    print(port)
+    break')
+  key='HKLM\System\CurrentControlSet\Services\syslog-listen'
+  image=$(wine reg query "$key" /v ImagePath | tr -d '\r' |
+    sed -n 's/.*REG_[A-Z_]*SZ *//p')
+  wine net stop syslog-listen >/dev/null 2>&1 || true
+  wine reg add "$key" /v ImagePath /t REG_EXPAND_SZ /f \
+    /d "$(printf '%s\n' "$image" | sed "s/514/$port/g")" >/dev/null
+  wine net start syslog-listen >/dev/null 2>&1 || true
+fi
+log="$WINEPREFIX/drive_c/ProgramData/syslog-listen/syslog.$port.log"
+within has "syslog server(port:$port)" "$log" ||
+  fail "the service wrote no banner"
+python3 -c 'import socket, sys; socket.socket(socket.AF_INET, socket.SOCK_DGRAM).sendto(b"<13>from the msi check\n", ("127.0.0.1", int(sys.argv[1])))' "$port"
 within has ">>from the msi check" "$log" || fail "the service recorded nothing"
 wine msiexec /x "$msi" /qn || fail "msiexec /x failed"
 [ ! -e "$program" ] || fail "the program stays after removal"
