@@ -155,7 +155,7 @@ wine msiexec /i "$msi" /qn || fail "msiexec /i failed"
 [ -f "$program" ] || fail "the MSI installed no program"
 # Wine binds as the user, and a port below 1024 takes root: as anyone else,
 # the installed service is moved to a free port from 1024 up (one that
-# prints as it is), in its own registry entry, and started again.
+# prints as it is), in its own registry entry.
 port=514
 if [ "$(id -u)" -ne 0 ]; then
   port=$(python3 -c 'import random, socket
@@ -169,9 +169,16 @@ for port in random.sample(range(20000, 30000), 100):
   key='HKLM\System\CurrentControlSet\Services\syslog-listen'
   image=$(wine reg query "$key" /v ImagePath | tr -d '\r' |
     sed -n 's/.*REG_[A-Z_]*SZ *//p')
-  wine net stop syslog-listen >/dev/null 2>&1 || true
+  # The install's start fails at the bind; once it has ended, start again.
+  stopped() { wine sc query syslog-listen 2>/dev/null | grep -q STOPPED; }
+  within stopped || fail "the service on port 514 did not end"
   wine reg add "$key" /v ImagePath /t REG_EXPAND_SZ /f \
     /d "$(printf '%s\n' "$image" | sed "s/514/$port/g")" >/dev/null
+  # The service manager reads the entry when the prefix starts: start it
+  # again (the service starts with it, or here).
+  "$wineserver" -k
+  "$wineserver" -w
+  "$wineserver" -p </dev/null >/dev/null 2>&1
   wine net start syslog-listen >/dev/null 2>&1 || true
 fi
 log="$WINEPREFIX/drive_c/ProgramData/syslog-listen/syslog.$port.log"
