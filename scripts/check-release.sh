@@ -31,7 +31,7 @@ fail() { printf 'check-release: %s\n' "$*" >&2; exit 1; }
 # logrotate and systemd-analyze as the machine has them, or unpacked here.
 scripts/peer.sh "$work/peers" logrotate
 command -v systemd-analyze >/dev/null || scripts/peer.sh "$work/peers" systemd
-PATH=$PATH:$work/peers/root/usr/bin:$work/peers/root/usr/sbin
+PATH=$PATH:$work/peers/unpacked/usr/bin:$work/peers/unpacked/usr/sbin
 
 lintian --fail-on error,warning --display-level '>=warning' "$deb"
 

@@ -1,5 +1,5 @@
 #!/bin/sh
-# Unpacks Debian packages of programs we did not write into FOLDER/root,
+# Unpacks Debian packages of programs we did not write into FOLDER/unpacked,
 # without installing them, so that the tests can run them (syslog-ng as a
 # sender, logrotate, systemd-analyze) and leave the machine's own logging
 # alone: an installed syslog-ng would replace the system logger, and a
@@ -10,7 +10,7 @@
 # need it say they skip.
 # Usage: scripts/peer.sh FOLDER PACKAGE...
 set -eu
-mkdir -p "$1/root"
+mkdir -p "$1/unpacked"
 folder=$(cd "$1" && pwd)
 shift
 cd "$(dirname "$0")/.."
@@ -23,7 +23,7 @@ for package in "$@"; do
   download=$(mktemp -d "$folder/download.XXXXXX")
   if (cd "$download" && apt-get download "$package") >"$download/log" 2>&1 &&
     scripts/setup.sh $libraries; then
-    dpkg-deb -x "$download"/*.deb "$folder/root"
+    dpkg-deb -x "$download"/*.deb "$folder/unpacked"
     touch "$folder/$package.unpacked"
   else
     echo "peer: $package could not be had; the tests that use it skip" >&2

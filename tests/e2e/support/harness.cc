@@ -458,7 +458,7 @@ ServerProcess::ServerProcess(const std::vector<std::string>& args,
 std::vector<std::string> Peer(const std::string& program) {
   // Where each program lies in its unpacked package, and what it needs to
   // find its libraries and modules there.
-  const std::filesystem::path root = SYSLOG_LISTEN_PEERS "/root";
+  const std::filesystem::path root = SYSLOG_LISTEN_PEERS "/unpacked";
   const std::string syslogNg =
       "LD_LIBRARY_PATH=" + (root / "usr/lib/syslog-ng").string();
   const std::string prefix = "SYSLOGNG_PREFIX=" + (root / "usr").string();
