@@ -3,7 +3,6 @@
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
 #include <ifaddrs.h>
-#include <netinet/in.h>
 
 #include <algorithm>
 
@@ -17,9 +16,7 @@ TEST(InterfaceAddresses, SameAsGetifaddrs) {
   ASSERT_EQ(0, getifaddrs(&list));
   std::vector<std::string> expected;
   for (const ifaddrs* at = list; at != nullptr; at = at->ifa_next) {
-    if (at->ifa_addr == nullptr || at->ifa_addr->sa_family != AF_INET) {
-      continue;
-    }
+    if (at->ifa_addr == nullptr || at->ifa_addr->sa_family != AF_INET) continue;
     char text[INET_ADDRSTRLEN];
     inet_ntop(AF_INET, &reinterpret_cast<sockaddr_in*>(at->ifa_addr)->sin_addr,
               text, sizeof text);
