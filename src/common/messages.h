@@ -120,20 +120,15 @@ inline constexpr Noun kMoreReportNoun{"more report", "more reports"};
 
 // When the system has dropped datagrams for the socket; at most once a
 // second. One, then more.
-inline constexpr Template<1> kSocketDrop{
-    "syslog-listen: %d datagram dropped by the system since start (receive "
-    "queue full)\n"};
 inline constexpr Template<1> kSocketDrops{
-    "syslog-listen: %d datagrams dropped by the system since start (receive "
-    "queue full)\n"};
+    "syslog-listen: %s dropped by the system since start (receive queue "
+    "full)\n"};
 // The same where the system counts only for the whole machine (Windows),
 // counted only while datagrams arrive here.
-inline constexpr Template<1> kMachineDrop{
-    "syslog-listen: %d UDP datagram dropped on this machine (all programs) "
-    "while datagrams arrived here (receive queues full or other errors)\n"};
+inline constexpr Noun kUdpDatagramNoun{"UDP datagram", "UDP datagrams"};
 inline constexpr Template<1> kMachineDrops{
-    "syslog-listen: %d UDP datagrams dropped on this machine (all programs) "
-    "while datagrams arrived here (receive queues full or other errors)\n"};
+    "syslog-listen: %s dropped on this machine (all programs) while "
+    "datagrams arrived here (receive queues full or other errors)\n"};
 
 // When the console has caught up after falling behind.
 inline constexpr Template<1> kConsoleSkipped{

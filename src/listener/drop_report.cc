@@ -2,8 +2,8 @@
 
 #include <algorithm>
 
+#include "common/counts.h"
 #include "common/messages.h"
-#include "listener/run_report.h"
 
 namespace syslog_listen {
 
@@ -18,10 +18,8 @@ std::string DropReport::Take(Clock::time_point now) {
   reported_ = total_;
   everReported_ = true;
   lastReport_ = now;
-  const bool one = total_ == 1;
-  const Template<1>& line = machine_ ? (one ? kMachineDrop : kMachineDrops)
-                                     : (one ? kSocketDrop : kSocketDrops);
-  return Fill(line, GroupedDecimal(total_));
+  return machine_ ? Fill(kMachineDrops, Counted(total_, kUdpDatagramNoun))
+                  : Fill(kSocketDrops, Counted(total_, kDatagramNoun));
 }
 
 int DropReport::MillisecondsUntilDue(Clock::time_point now) const {
