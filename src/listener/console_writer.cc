@@ -166,7 +166,7 @@ void ConsoleBacklog::Close() {
   std::lock_guard lock(mutex_);
   if (closed_) return;
   closed_ = true;
-  // Including a block being written now: it may never be written whole.
+  // Including a slice being written now: it may never be written whole.
   skippedInAll_ += std::exchange(unshown_, 0);
 }
 
@@ -212,6 +212,16 @@ Console::Console() : shared_(OutputsShareStream()) {
 }
 
 namespace {
+
+// Tries `attempt` until it succeeds or `deadline` has passed.
+template <typename Attempt>
+bool TryUntil(std::chrono::steady_clock::time_point deadline, Attempt attempt) {
+  while (!attempt()) {
+    if (std::chrono::steady_clock::now() >= deadline) return false;
+    Nap(kGather);
+  }
+  return true;
+}
 
 // Runs `body` on a thread of its own; false when the system refuses one.
 template <typename Body>
@@ -275,15 +285,10 @@ void Console::End(std::chrono::steady_clock::time_point deadline) {
   // The writer may be inside a write the terminal never finishes: then it
   // can set no title either, and the user's goes back all the same.
   std::unique_lock title(titleMutex_, std::defer_lock);
-  while (!title.try_lock() && std::chrono::steady_clock::now() < deadline) {
-    Nap(kGather);
-  }
-  if (title.owns_lock()) titleEnded_ = true;
-  // The terminal takes a record block's write whole, so the title goes
-  // back between two; one that stays stalled keeps ours.
-  while (!RestoreTitle() && std::chrono::steady_clock::now() < deadline) {
-    Nap(kGather);
-  }
+  if (TryUntil(deadline, [&] { return title.try_lock(); })) titleEnded_ = true;
+  // The terminal takes a slice's write whole, so the title goes back
+  // between two; one that stays stalled keeps ours.
+  TryUntil(deadline, RestoreTitle);
 }
 
 void Console::UpdateTitle() {
@@ -327,8 +332,8 @@ void Console::WriteRecords() {
       const auto lock = LockShared();
       WriteReport(Fill(kConsoleSkipped, Counted(turn.skipped, kRecordNoun)));
     }
-    // A block at a time: a report waits for one block at most, and the
-    // end for no more than the block being written.
+    // A slice at a time: a report waits for one slice at most, and the end
+    // for no more than the slice being written.
     for (std::size_t i = 0; i < turn.blocks.size(); ++i) {
       std::size_t start = 0;
       for (const ConsoleBacklog::Slice& slice : turn.slices[i]) {
