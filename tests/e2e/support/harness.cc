@@ -405,8 +405,11 @@ void ChildProcess::Signal(int signal) {
   if (Running()) kill(pid_, signal);
 }
 
-std::string ChildProcess::ConsoleText() {
-  if (consoleFd_ < 0) return ReadFile(dir_ / (stem_ + "console.out"));
+const std::string& ChildProcess::ConsoleText() {
+  if (consoleFd_ < 0) {
+    consoleRead_ = ReadFile(dir_ / (stem_ + "console.out"));
+    return consoleRead_;
+  }
   char chunk[65536];
   for (ssize_t n; (n = read(consoleFd_, chunk, sizeof chunk)) > 0;) {
     consoleRead_.append(chunk, static_cast<std::size_t>(n));

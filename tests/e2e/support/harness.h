@@ -142,8 +142,9 @@ class ChildProcess {
   void Kill();
   void Signal(int signal);
   pid_t pid() const { return pid_; }
-  // Everything written to standard output so far.
-  std::string ConsoleText();
+  // Everything written to standard output so far; valid until the next
+  // call.
+  const std::string& ConsoleText();
   std::string ErrorText();
   // ErrorText without the Windows build's drop reports.
   std::string Reports();
