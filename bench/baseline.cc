@@ -11,7 +11,7 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "listener/platform.h"
+#include "platform/platform.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "listener/platform.h"
+#include "platform/platform.h"
 
 int main(int argc, char** argv) {
   if (argc != 3) {

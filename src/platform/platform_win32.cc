@@ -1,0 +1,432 @@
+// Windows side of the platform seam, the process and its console: the
+// UTF-16 command line, the console's code page, modes and title, console
+// events, and the service that the same executable is when the Service
+// Control Manager starts it. Both outputs get the bytes the C runtime's text
+// mode would write (a CR before every LF), each block in one write. The log
+// file is in files_win32.cc, the socket in socket_win32.cc.
+// winsock2.h must precede windows.h.
+// clang-format off
+#include <winsock2.h>
+#include <windows.h>
+#include <io.h>
+#include <fcntl.h>
+#include <iphlpapi.h>
+#include <mswsock.h>
+#include <tlhelp32.h>
+#include <ws2tcpip.h>
+// clang-format on
+
+#include <algorithm>
+#include <atomic>
+#include <cstdio>
+#include <cstdlib>
+#include <functional>
+#include <memory>
+#include <string_view>
+#include <vector>
+
+#include "common/messages.h"
+#include "platform/platform.h"
+#include "platform/win32_text.h"
+
+// The C runtime's own split of the UTF-16 command line, as for argv.
+extern "C" int __wgetmainargs(int* argc, wchar_t*** argv, wchar_t*** env,
+                              int expandWildcards, int* startInfo);
+
+namespace syslog_listen {
+
+namespace {
+
+using win32::AppendAsText;
+using win32::HandleOf;
+using win32::Utf8;
+using win32::Wide;
+using win32::WriteAll;
+
+// The service's name, and the source of its lines in the event log.
+constexpr wchar_t kServiceName[] = L"syslog-listen";
+
+// The console as the user had it, put back when the process ends.
+struct ConsoleState {
+  bool codePageSet = false;
+  UINT codePage = 0;
+  HANDLE input = nullptr;
+  bool inputModeSet = false;
+  DWORD inputMode = 0;
+  DWORD inputModeOurs = 0;  // as the console reports the mode we set
+  HANDLE output = nullptr;
+  bool outputModeSet = false;  // virtual-terminal processing, for colours
+  DWORD outputMode = 0;
+  DWORD outputModeOurs = 0;
+  std::atomic<bool> titleSet{false};
+  std::wstring title;  // the user's, while ours is shown
+};
+ConsoleState console;
+
+// Puts back only what is still as the server set it: a code page the user
+// chose meanwhile (chcp 1252, for legacy senders) stays theirs.
+void RestoreConsole() {
+  if (console.codePageSet && GetConsoleOutputCP() == CP_UTF8) {
+    SetConsoleOutputCP(console.codePage);
+  }
+  DWORD mode = 0;
+  if (console.inputModeSet && GetConsoleMode(console.input, &mode) &&
+      mode == console.inputModeOurs) {
+    SetConsoleMode(console.input, console.inputMode);
+  }
+  if (console.outputModeSet && GetConsoleMode(console.output, &mode) &&
+      mode == console.outputModeOurs) {
+    SetConsoleMode(console.output, console.outputMode);
+  }
+  RestoreTitle();
+}
+
+bool IsConsole(DWORD which) {
+  DWORD mode = 0;
+  return GetConsoleMode(GetStdHandle(which), &mode) != 0;
+}
+
+// Received text is mostly UTF-8: the console shows it as such while the
+// server runs, instead of as two or three wrong characters of its OEM code
+// page. And a click in a console window with quick-edit on starts a
+// selection that blocks every console write, and so the log file behind
+// it, until the user presses a key: the server is not interactive, so it
+// is turned off. Both are the console's, shared with the command prompt,
+// and put back at the end.
+void PrepareConsole() {
+  if (IsConsole(STD_OUTPUT_HANDLE) || IsConsole(STD_ERROR_HANDLE)) {
+    console.codePage = GetConsoleOutputCP();
+    console.codePageSet = SetConsoleOutputCP(CP_UTF8) != 0;
+  }
+  console.input = GetStdHandle(STD_INPUT_HANDLE);
+  if (GetConsoleMode(console.input, &console.inputMode)) {
+    console.inputModeSet =
+        SetConsoleMode(console.input,
+                       (console.inputMode | ENABLE_EXTENDED_FLAGS) &
+                           ~ENABLE_QUICK_EDIT_MODE) &&
+        GetConsoleMode(console.input, &console.inputModeOurs);
+  }
+  std::atexit(RestoreConsole);
+}
+
+// Standard streams that had no handle and got the null device from us.
+bool nullStream[3] = {};
+
+// A standard stream without a handle gets the null device, so that writes
+// to it go nowhere instead of to a file opened later.
+void OpenOnNullDevice(FILE* stream, int fd, const char* mode) {
+  const intptr_t handle = _get_osfhandle(fd);
+  if (handle == -1 || handle == -2) {
+    nullStream[fd] = std::freopen("NUL", mode, stream) != nullptr;
+  }
+}
+
+// Set, and never reset, by a request to stop; a waiting receive wakes for
+// it.
+HANDLE stopEvent = nullptr;
+// Set once the server has kept what it held, so that the process may end.
+HANDLE stoppedEvent = nullptr;
+std::atomic<bool> stopRequested{false};
+// How long a console event holds the process open at most: the system ends
+// it after 5 s anyway when the window is closed.
+constexpr DWORD kStopHoldMs = 4000;
+
+// True once a request to stop had been made before.
+bool RequestStop() {
+  if (stopRequested.exchange(true)) return true;
+  if (stopEvent != nullptr) SetEvent(stopEvent);
+  return false;
+}
+
+// The service, when the Service Control Manager started the process.
+struct Service {
+  bool running = false;  // ServiceMain has been called
+  SERVICE_STATUS_HANDLE handle = nullptr;
+  HANDLE eventLog = nullptr;
+  std::function<void()> serve;
+};
+Service service;
+
+void ReportServiceStatus(DWORD state, int exitCode = 0) {
+  SERVICE_STATUS status{};
+  status.dwServiceType = SERVICE_WIN32_OWN_PROCESS;
+  status.dwCurrentState = state;
+  status.dwControlsAccepted =
+      state == SERVICE_RUNNING ? SERVICE_ACCEPT_STOP | SERVICE_ACCEPT_SHUTDOWN
+                               : 0;
+  if (exitCode != 0) {
+    status.dwWin32ExitCode = ERROR_SERVICE_SPECIFIC_ERROR;
+    status.dwServiceSpecificExitCode = static_cast<DWORD>(exitCode);
+  }
+  // The stop drains the socket for at most 2 s, the console 1 s more.
+  if (state == SERVICE_START_PENDING || state == SERVICE_STOP_PENDING) {
+    status.dwWaitHint = 5000;
+  }
+  SetServiceStatus(service.handle, &status);
+}
+
+// A line to the Application event log; its text is the event's only
+// string, which the executable's message table shows as it is.
+void LogEvent(WORD type, std::string_view line) {
+  if (service.eventLog == nullptr) {
+    service.eventLog = RegisterEventSourceW(nullptr, kServiceName);
+  }
+  while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) {
+    line.remove_suffix(1);
+  }
+  const std::wstring text = Wide(line);
+  const wchar_t* strings[] = {text.c_str()};
+  ReportEventW(service.eventLog, type, 0, /*event id, message "%1"*/ 1, nullptr,
+               1, 0, strings, nullptr);
+}
+
+DWORD WINAPI OnServiceControl(DWORD control, DWORD, void*, void*) {
+  switch (control) {
+    case SERVICE_CONTROL_STOP:
+    case SERVICE_CONTROL_SHUTDOWN:
+      ReportServiceStatus(SERVICE_STOP_PENDING);
+      RequestStop();
+      return NO_ERROR;
+    case SERVICE_CONTROL_INTERROGATE:
+      return NO_ERROR;
+    default:
+      return ERROR_CALL_NOT_IMPLEMENTED;
+  }
+}
+
+void WINAPI ServiceMain(DWORD, wchar_t**) {
+  service.handle =
+      RegisterServiceCtrlHandlerExW(kServiceName, OnServiceControl, nullptr);
+  if (service.handle == nullptr) return;
+  service.running = true;
+  ReportServiceStatus(SERVICE_START_PENDING);
+  service.serve();  // ends the process
+}
+
+// True when the Service Control Manager (services.exe) started the process.
+// Asked of the process list rather than by trying the dispatcher, which
+// under wine takes 10 s to fail in a console.
+bool ParentIsServiceManager() {
+  const HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+  if (snapshot == INVALID_HANDLE_VALUE) return false;
+  PROCESSENTRY32W entry{};
+  entry.dwSize = sizeof entry;
+  DWORD parent = 0;
+  const DWORD self = GetCurrentProcessId();
+  for (BOOL more = Process32FirstW(snapshot, &entry); more && parent == 0;
+       more = Process32NextW(snapshot, &entry)) {
+    if (entry.th32ProcessID == self) parent = entry.th32ParentProcessID;
+  }
+  bool found = false;
+  entry.dwSize = sizeof entry;
+  for (BOOL more = Process32FirstW(snapshot, &entry); more && !found;
+       more = Process32NextW(snapshot, &entry)) {
+    found = parent != 0 && entry.th32ProcessID == parent &&
+            _wcsicmp(entry.szExeFile, L"services.exe") == 0;
+  }
+  CloseHandle(snapshot);
+  return found;
+}
+
+}  // namespace
+
+void PrepareProcess() {
+  OpenOnNullDevice(stdin, 0, "r");
+  OpenOnNullDevice(stdout, 1, "w");
+  OpenOnNullDevice(stderr, 2, "w");
+  PrepareConsole();
+}
+
+std::vector<std::string> ProgramArguments(int, char**) {
+  int count = 0;
+  wchar_t** wide = nullptr;
+  wchar_t** environment = nullptr;
+  int startInfo = 0;
+  std::vector<std::string> arguments;
+  if (__wgetmainargs(&count, &wide, &environment, 0, &startInfo) != 0) {
+    return arguments;
+  }
+  for (int i = 0; i < count; ++i) arguments.push_back(Utf8(wide[i]));
+  return arguments;
+}
+
+bool RunAsService(const std::function<void()>& serve) {
+  if (!ParentIsServiceManager()) return false;
+  service.serve = serve;
+  const SERVICE_TABLE_ENTRYW table[] = {
+      {const_cast<wchar_t*>(kServiceName), ServiceMain}, {nullptr, nullptr}};
+  // Started by the manager, the process serves only as its service. Run as
+  // a console program instead, it would write a banner for a start the
+  // manager counts as failed, hold the port against the start retried, and
+  // be ended by the manager all the same.
+  if (StartServiceCtrlDispatcherW(table) == 0) {
+    LogEvent(EVENTLOG_ERROR_TYPE, kServiceUnreachable);
+    std::exit(kExitService);
+  }
+  return true;
+}
+
+void ReportRunning() {
+  if (service.running) ReportServiceStatus(SERVICE_RUNNING);
+}
+
+void EndProcess(int code, std::string_view message) {
+  if (service.running) {
+    if (!message.empty()) LogEvent(EVENTLOG_ERROR_TYPE, message);
+    ReportServiceStatus(SERVICE_STOPPED, code);
+  }
+  std::exit(code);
+}
+
+void WriteReport(std::string_view line) {
+  if (service.running) {
+    LogEvent(EVENTLOG_WARNING_TYPE, line);
+  } else {
+    WriteText(stderr, line);
+  }
+}
+
+void WriteText(std::FILE* stream, std::string_view text) {
+  const HANDLE handle = HandleOf(stream);
+  std::string crlf;
+  AppendAsText(crlf, text);
+  DWORD mode = 0;
+  if (!GetConsoleMode(handle, &mode)) {
+    WriteAll(handle, crlf);
+    return;
+  }
+  // As UTF-16, which a console shows whatever its code page.
+  const std::wstring wide = Wide(crlf);
+  for (std::size_t at = 0; at < wide.size();) {
+    // Old consoles refuse long writes.
+    const auto size =
+        static_cast<DWORD>(std::min<std::size_t>(wide.size() - at, 8192));
+    DWORD written = 0;
+    if (!WriteConsoleW(handle, wide.data() + at, size, &written, nullptr) ||
+        written == 0) {
+      return;
+    }
+    at += written;
+  }
+}
+
+// A console takes each write whole, and a pipe queues writes whole: a
+// report cannot land inside a block of records.
+bool OutputsShareStream() { return false; }
+
+// A NUL we opened is known; one inherited cannot be told from a serial
+// port or a printer by its file type, and those must be written.
+bool IsNullDevice(std::FILE* stream) {
+  const int fd = _fileno(stream);
+  return fd >= 0 && fd <= 2 && nullStream[fd];
+}
+
+bool IsTerminal(std::FILE* stream) {
+  DWORD mode = 0;
+  return GetConsoleMode(HandleOf(stream), &mode) != 0;
+}
+
+bool TerminalColours() {
+  // A legacy console refuses the mode, and would print the sequences.
+  console.output = GetStdHandle(STD_OUTPUT_HANDLE);
+  console.outputModeSet =
+      GetConsoleMode(console.output, &console.outputMode) &&
+      SetConsoleMode(console.output,
+                     console.outputMode | ENABLE_VIRTUAL_TERMINAL_PROCESSING) &&
+      GetConsoleMode(console.output, &console.outputModeOurs);
+  return console.outputModeSet;
+}
+
+bool TitleSettable() { return IsConsole(STD_OUTPUT_HANDLE); }
+
+void SetTitle(std::string_view title) {
+  if (!console.titleSet) {
+    // The user's own, to put back at the end.
+    wchar_t was[1024] = {};
+    GetConsoleTitleW(was, 1024);
+    console.title = was;
+    console.titleSet = true;
+  }
+  SetConsoleTitleW(Wide(title).c_str());
+}
+
+bool RestoreTitle() {
+  if (console.titleSet.exchange(false)) {
+    SetConsoleTitleW(console.title.c_str());
+  }
+  return true;
+}
+
+namespace {
+
+// Runs on a thread of its own for each console event.
+BOOL WINAPI OnConsoleEvent(DWORD) {
+  if (RequestStop()) {
+    // Asked twice: the default handler, next, ends the process at once.
+    RestoreConsole();
+    return FALSE;
+  }
+  // Returning lets the default handler end the process: first let the
+  // server keep what it holds.
+  WaitForSingleObject(stoppedEvent, kStopHoldMs);
+  return FALSE;
+}
+
+}  // namespace
+
+void WatchForStop() {
+  stopEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  stoppedEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  if (stopEvent != nullptr && stoppedEvent != nullptr && !service.running) {
+    SetConsoleCtrlHandler(OnConsoleEvent, TRUE);
+  }
+}
+
+HANDLE win32::StopEvent() { return stopEvent; }
+
+bool StopRequested() { return stopRequested.load(std::memory_order_relaxed); }
+
+void EndAfterStop() {
+  RestoreConsole();
+  if (service.running) {
+    ReportServiceStatus(SERVICE_STOPPED);
+    ExitProcess(0);
+  }
+  // The console event's handler returns, and the default handler ends the
+  // process with the status it always gives.
+  SetEvent(stoppedEvent);
+  for (;;) Sleep(INFINITE);
+}
+
+void WriteToConsole(std::span<const std::string_view> pieces) {
+  static std::string text;  // only the console's writer writes the console
+  text.clear();
+  for (const std::string_view piece : pieces) AppendAsText(text, piece);
+  WriteAll(HandleOf(stdout), text);
+}
+
+// The heap decommits large free blocks by itself.
+void ReturnFreeMemory() {}
+
+void LowerThreadPriority() {
+  SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_BELOW_NORMAL);
+}
+
+bool Nap(std::chrono::microseconds length) {
+  // Sleep() rounds up to the timer's tick, often 15.6 ms: far too long
+  // between receives.
+  if (length < std::chrono::milliseconds(1)) return false;
+  // For the console's writer, which gathers records between writes, any
+  // pause from a millisecond up to a tick will do.
+  Sleep(static_cast<DWORD>(
+      std::chrono::ceil<std::chrono::milliseconds>(length).count()));
+  return true;
+}
+
+bool DropPrivileges() { return true; }
+
+bool ToLocalTime(std::time_t time, std::tm* local) {
+  return localtime_s(local, &time) == 0;
+}
+
+}  // namespace syslog_listen

@@ -1,0 +1,139 @@
+// Tells the user, at most once a second, that the system dropped datagrams
+// because the socket's receive queue was full (or, where the system counts
+// only for the whole machine, that it dropped UDP datagrams while datagrams
+// arrived here), within about two seconds of the drops and without waiting
+// for another datagram.
+#ifndef SYSLOG_LISTEN_SERVER_DROP_REPORT_H_
+#define SYSLOG_LISTEN_SERVER_DROP_REPORT_H_
+
+#include <chrono>
+#include <cstdint>
+#include <optional>
+#include <string>
+
+#include "platform/platform.h"
+
+namespace syslog_listen {
+
+class DropReport {
+ public:
+  using Clock = std::chrono::steady_clock;
+  static constexpr Clock::duration kInterval = std::chrono::seconds(1);
+
+  // `scope` says what was counted. `countAtStart`: the system's count when
+  // the server started, where it counts from before then (for the whole
+  // machine).
+  explicit DropReport(DropScope scope = DropScope::kSocket,
+                      std::uint32_t countAtStart = 0)
+      : machine_(scope == DropScope::kMachine), lastCount_(countAtStart) {}
+
+  // Takes the system's count of drops. The count is 32 bits and may wrap;
+  // the total here does not.
+  void Observe(std::uint32_t count);
+  // Takes the count as the new start: the growth up to it is not reported.
+  void Skip(std::uint32_t count) { lastCount_ = count; }
+
+  // True when the total has grown since the last report.
+  bool Pending() const { return total_ != reported_; }
+
+  // The report line, if one is pending and the last report is at least
+  // kInterval before `now`; else "". Taking it marks it reported.
+  std::string Take(Clock::time_point now);
+
+  // Milliseconds until a pending report falls due (0: due now); -1 when
+  // none is pending.
+  int MillisecondsUntilDue(Clock::time_point now) const;
+
+  std::uint64_t total() const { return total_; }
+
+ private:
+  bool machine_;
+  std::uint32_t lastCount_ = 0;
+  std::uint64_t total_ = 0;
+  std::uint64_t reported_ = 0;
+  bool everReported_ = false;
+  Clock::time_point lastReport_{};
+};
+
+// Milliseconds from `now` until `due`, rounded up; 0 once it has come.
+int MillisecondsUntil(DropReport::Clock::time_point due,
+                      DropReport::Clock::time_point now);
+
+// When to ask the system for its count of drops (asking costs more than a
+// datagram): at most once an interval while datagrams arrive, and once more
+// after they stop, for the drops at the end of a burst. `whileQuiet`: also
+// once an interval while none arrive, so that a count that holds other
+// programs' drops (the whole machine's) starts afresh before datagrams come.
+class DropPoll {
+ public:
+  using Clock = DropReport::Clock;
+
+  explicit DropPoll(Clock::time_point start, bool whileQuiet = false)
+      : whileQuiet_(whileQuiet), next_(start + DropReport::kInterval) {}
+
+  // Datagrams have arrived.
+  void Traffic() { traffic_ = true; }
+  // Whether datagrams arrived since the last question.
+  bool traffic() const { return traffic_; }
+  bool Due(Clock::time_point now) const {
+    return (traffic_ || whileQuiet_) && now >= next_;
+  }
+  // Returns whether datagrams arrived in the interval the answer covers.
+  bool Asked(Clock::time_point now) {
+    const bool traffic = traffic_;
+    traffic_ = false;
+    next_ = now + DropReport::kInterval;
+    return traffic;
+  }
+  // Milliseconds until a question falls due; -1 when none will.
+  int MillisecondsUntilDue(Clock::time_point now) const {
+    return traffic_ || whileQuiet_ ? MillisecondsUntil(next_, now) : -1;
+  }
+
+ private:
+  bool whileQuiet_;
+  bool traffic_ = false;
+  Clock::time_point next_;
+};
+
+// The system's count of drops for the server's socket (or the machine),
+// asked for on DropPoll's schedule and reported through DropReport.
+class DropMonitor {
+ public:
+  using Clock = DropReport::Clock;
+
+  // Takes the count at `now` as the start.
+  DropMonitor(SocketHandle socket, Clock::time_point now);
+
+  // Datagrams have arrived.
+  void Traffic() { poll_.Traffic(); }
+  // Asks the system if it is time to; the report line when one is due,
+  // else "".
+  std::string Check(Clock::time_point now);
+  // Milliseconds until Check has something to do; -1 when nothing will
+  // come due.
+  int MillisecondsUntilDue(Clock::time_point now) const;
+  // At the stop: asks once more, and reports growth not yet reported,
+  // however recent the last report.
+  std::string Last();
+  // The drops since the start, where the system counts them for the socket.
+  std::optional<std::uint64_t> SocketDrops() const;
+  // The drops since the start, for the socket or (MachineWide) the whole
+  // machine while datagrams arrived; 0 where the system counts none.
+  std::uint64_t Dropped() const { return report_.total(); }
+  bool MachineWide() const { return scope_ == DropScope::kMachine; }
+
+ private:
+  // `ours`: whether datagrams arrived since the last read.
+  void Read(bool ours);
+
+  SocketHandle socket_;
+  std::uint32_t count_ = 0;  // before scope_, which is read into it
+  DropScope scope_ = DropScope::kNone;
+  DropReport report_;
+  DropPoll poll_;
+};
+
+}  // namespace syslog_listen
+
+#endif  // SYSLOG_LISTEN_SERVER_DROP_REPORT_H_

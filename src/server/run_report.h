@@ -1,0 +1,99 @@
+// What the server tells the user of a run as a whole: a hint when nothing
+// has arrived a minute after the start, and an account of what it received
+// when it stops. Pure: no I/O.
+#ifndef SYSLOG_LISTEN_SERVER_RUN_REPORT_H_
+#define SYSLOG_LISTEN_SERVER_RUN_REPORT_H_
+
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <unordered_set>
+#include <vector>
+
+#include "common/counts.h"
+
+namespace syslog_listen {
+
+// "45 s", "12 min 5 s", "3 h 0 min", "4 d 3 h": the two largest units.
+std::string DurationText(std::chrono::seconds length);
+
+// What a run received.
+class RunTally {
+ public:
+  // Distinct senders counted at most: a sender can forge any address.
+  static constexpr std::size_t kMaxSenders = 65536;
+
+  std::uint64_t datagrams() const { return datagrams_; }
+  // The senders counted, where they are.
+  std::optional<std::uint64_t> senders() const {
+    if (!sendersCounted_) return std::nullopt;
+    return senders_.size();
+  }
+
+  void Datagram(std::size_t bytes) {
+    ++datagrams_;
+    bytes_ += bytes;
+  }
+  // Only where the address is at hand anyway (-t).
+  void Sender(std::uint32_t address);
+
+  // The account line: `dropped` where the system counts for the socket,
+  // `notShown` records the console skipped.
+  std::string Account(std::chrono::seconds ran,
+                      std::optional<std::uint64_t> dropped,
+                      std::uint64_t notShown) const;
+
+ private:
+  std::uint64_t datagrams_ = 0;
+  std::uint64_t bytes_ = 0;
+  std::unordered_set<std::uint32_t> senders_;
+  bool sendersCounted_ = false;
+};
+
+// The terminal's title: the port, the datagrams received, the drops where
+// the system counts them (`machine`: for the whole machine), the senders
+// where they are counted.
+struct TitleFigures {
+  std::uint16_t port = 0;
+  std::uint64_t received = 0;
+  std::uint64_t dropped = 0;
+  bool machine = false;
+  std::optional<std::uint64_t> senders{};
+  bool operator==(const TitleFigures&) const = default;
+};
+std::string TitleText(const TitleFigures& figures);
+
+// When to say that nothing has arrived: once, a minute after the start,
+// unless a datagram came first.
+class QuietHint {
+ public:
+  using Clock = std::chrono::steady_clock;
+  static constexpr Clock::duration kAfter = std::chrono::minutes(1);
+
+  explicit QuietHint(Clock::time_point start) : due_(start + kAfter) {}
+
+  // A datagram has arrived: no hint, ever.
+  void Received() { armed_ = false; }
+  // True once, when the hint is due.
+  bool Due(Clock::time_point now);
+  // Milliseconds until it is due; -1 when it never will be.
+  int MillisecondsUntilDue(Clock::time_point now) const;
+
+ private:
+  Clock::time_point due_;
+  bool armed_ = true;
+};
+
+// The hint's line for `port`: the machine's `addresses` (a few of them, and
+// how many more; nullopt where they could not be listed), and the
+// platform's firewall `advice`.
+std::string NothingReceivedLine(
+    std::uint16_t port,
+    const std::optional<std::vector<std::string>>& addresses,
+    const std::string& advice);
+
+}  // namespace syslog_listen
+
+#endif  // SYSLOG_LISTEN_SERVER_RUN_REPORT_H_

@@ -1,0 +1,57 @@
+// The server: start-up steps, then the datagram loop, until the process is
+// ended from outside.
+#ifndef SYSLOG_LISTEN_SERVER_SERVER_H_
+#define SYSLOG_LISTEN_SERVER_SERVER_H_
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <string_view>
+
+#include "cli/command_line.h"
+#include "platform/platform.h"
+
+namespace syslog_listen {
+
+// Largest datagram recorded whole; the bytes of a longer one past this are
+// dropped.
+inline constexpr int kMaxDatagram = 10000;
+
+// Prints `text` to standard output, flushes every stream, reports the line
+// `why` makes, if any, and ends the process with `code`.
+[[noreturn]] void ExitWith(int code, std::string_view text,
+                           const std::function<std::string()>& why = {});
+
+// outputFileName, or "syslog.<signed port>.log" when it is empty.
+std::string LogFileName(const Settings& settings);
+
+// The banner line for a start at `timestamp` (24 characters), with its line
+// feed.
+std::string BannerText(std::int16_t port, std::string_view timestamp);
+
+// What start-up produced: the open log file and the bound socket, or the
+// message and exit code of the step that failed.
+struct Startup {
+  std::FILE* log = nullptr;
+  SocketHandle socket = -1;
+  std::string failure;  // empty when every step succeeded
+  int exitCode = 0;
+  // Says why the step failed, for the user, once `failure` is out.
+  std::function<std::string()> why;
+  bool started() const { return failure.empty(); }
+};
+
+// Settles the log file name and opens the file, then starts the socket
+// interface, creates the socket and binds it, in that order, stopping at the
+// first step that fails. The file comes first, so a failure on the network
+// side still leaves it in place.
+Startup StartServer(const Settings& settings);
+
+// Starts the server, writes the banner and records every datagram. Returns
+// only by ending the process, on a start-up failure.
+[[noreturn]] void RunServer(const Settings& settings);
+
+}  // namespace syslog_listen
+
+#endif  // SYSLOG_LISTEN_SERVER_SERVER_H_

@@ -1,0 +1,136 @@
+#include "platform/fake_platform.h"
+
+#include <cstdio>
+#include <cstdlib>
+
+#include "platform/platform.h"
+
+namespace syslog_listen {
+
+namespace fake {
+Script script;
+}  // namespace fake
+
+using fake::script;
+
+void PrepareProcess() {}
+
+std::vector<std::string> ProgramArguments(int argc, char** argv) {
+  return std::vector<std::string>(argv, argv + argc);
+}
+
+bool RunAsService(const std::function<void()>&) { return false; }
+
+void ReportRunning() {}
+
+void EndProcess(int code, std::string_view) { std::exit(code); }
+
+void WriteReport(std::string_view line) {
+  std::fwrite(line.data(), 1, line.size(), stderr);
+}
+
+void WriteText(std::FILE*, std::string_view) {}
+
+bool OutputsShareStream() { return false; }
+
+FileBytes FileText(std::string_view bytes, std::span<const std::size_t> ends) {
+  return {bytes, ends};
+}
+
+FileWrite WriteToFile(std::FILE*, std::string_view bytes) {
+  return {bytes.size()};
+}
+
+bool IsNullDevice(std::FILE*) { return false; }
+
+bool IsTerminal(std::FILE*) { return false; }
+
+bool TerminalColours() { return false; }
+
+bool TitleSettable() { return false; }
+
+void SetTitle(std::string_view) {}
+
+bool RestoreTitle() { return true; }
+
+std::FILE* OpenLogFile(const std::string& name, bool) {
+  script.calls.push_back("open " + name);
+  // Any open stream will do: the tests only look at what start-up returns.
+  return script.openLog ? stdout : nullptr;
+}
+
+bool IsRegularFile(std::FILE*) { return true; }
+
+NameState LookAtName(const std::string&, std::FILE*) {
+  return NameState::kOpenFile;
+}
+
+FileLinks LinksOf(std::FILE*) { return FileLinks::kNamed; }
+
+bool StartSockets() {
+  script.calls.push_back("start");
+  return script.startSockets;
+}
+
+SocketHandle OpenUdpSocket() {
+  script.calls.push_back("socket");
+  return script.openSocket ? 7 : -1;
+}
+
+bool BindAnyIPv4(SocketHandle, std::uint16_t port) {
+  script.calls.push_back("bind " + std::to_string(port));
+  return script.bind;
+}
+
+int LastSystemError() { return 0; }
+
+std::string WhyOpenFailed(const std::string&, int) { return ""; }
+
+std::string WhyBindFailed(std::uint16_t, int) { return ""; }
+
+std::optional<std::vector<std::string>> LocalAddresses() {
+  return std::vector<std::string>{};
+}
+
+std::string FirewallAdvice(std::uint16_t) { return ""; }
+
+long GrantedReceiveQueue(SocketHandle) { return -1; }
+
+struct DatagramReceiver::Batch {};
+
+DatagramReceiver::DatagramReceiver(SocketHandle, int, bool) {}
+
+DatagramReceiver::~DatagramReceiver() = default;
+
+// A run: every wait is shown on standard error, and the first ends it.
+int DatagramReceiver::Receive(int waitMs) {
+  std::fprintf(stderr, "wait %d\n", waitMs);
+  script.stop = true;
+  return 0;
+}
+
+DropScope ReadDropCount(SocketHandle, std::uint32_t* count) {
+  if (!script.machineDrops) return DropScope::kNone;
+  *count = *script.machineDrops;
+  return DropScope::kMachine;
+}
+
+void WatchForStop() {}
+
+bool StopRequested() { return script.stop; }
+
+void EndAfterStop() { std::_Exit(0); }
+
+void WriteToConsole(std::span<const std::string_view>) {}
+
+void ReturnFreeMemory() {}
+
+void LowerThreadPriority() {}
+
+bool Nap(std::chrono::microseconds) { return true; }
+
+bool DropPrivileges() { return true; }
+
+bool ToLocalTime(std::time_t, std::tm*) { return false; }
+
+}  // namespace syslog_listen

@@ -1,0 +1,30 @@
+// A scripted platform seam: each operation succeeds or fails as the test
+// says, and every call is recorded in order.
+#ifndef SYSLOG_LISTEN_TESTS_PLATFORM_FAKE_PLATFORM_H_
+#define SYSLOG_LISTEN_TESTS_PLATFORM_FAKE_PLATFORM_H_
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace syslog_listen::fake {
+
+struct Script {
+  bool openLog = true;
+  bool startSockets = true;
+  bool openSocket = true;
+  bool bind = true;
+  bool stop = false;  // set by the first receive
+  // Where set, the system counts drops for the whole machine: this many.
+  std::optional<std::uint32_t> machineDrops{};
+  // Filled by the fake: "open <name>", "start", "socket", "bind <port>".
+  std::vector<std::string> calls{};
+};
+
+// Reset by each test.
+extern Script script;
+
+}  // namespace syslog_listen::fake
+
+#endif  // SYSLOG_LISTEN_TESTS_PLATFORM_FAKE_PLATFORM_H_

@@ -1,0 +1,112 @@
+#include "server/drop_report.h"
+
+#include <gtest/gtest.h>
+
+#include "platform/fake_platform.h"
+#include "server/run_report.h"
+
+namespace syslog_listen {
+namespace {
+
+using std::chrono::milliseconds;
+
+std::string Line(std::uint64_t count) {
+  return "syslog-listen: " + GroupedDecimal(count) +
+         (count == 1 ? " datagram" : " datagrams") +
+         " dropped by the system since start (receive queue full)\n";
+}
+
+std::string MachineLine(std::uint64_t count) {
+  return "syslog-listen: " + GroupedDecimal(count) +
+         (count == 1 ? " UDP datagram" : " UDP datagrams") +
+         " dropped on this machine (all programs) while datagrams arrived "
+         "here (receive queues full or other errors)\n";
+}
+
+TEST(DropReport, FirstGrowthAtOnceThenAtMostOnceASecond) {
+  DropReport report;
+  const auto t0 = DropReport::Clock::time_point{} + std::chrono::hours(1);
+  report.Observe(0);
+  EXPECT_FALSE(report.Pending());
+  EXPECT_EQ("", report.Take(t0));
+  EXPECT_EQ(-1, report.MillisecondsUntilDue(t0));
+
+  report.Observe(1);
+  EXPECT_EQ(0, report.MillisecondsUntilDue(t0));
+  EXPECT_EQ(
+      "syslog-listen: 1 datagram dropped by the system since start "
+      "(receive queue full)\n",
+      report.Take(t0));
+  EXPECT_FALSE(report.Pending());
+
+  // Growth within the second waits for it to pass, then reports the total.
+  report.Observe(7);
+  report.Observe(12);
+  EXPECT_EQ(700, report.MillisecondsUntilDue(t0 + milliseconds(300)));
+  EXPECT_EQ("", report.Take(t0 + milliseconds(300)));
+  EXPECT_EQ(Line(12), report.Take(t0 + milliseconds(1000)));
+  EXPECT_EQ("", report.Take(t0 + milliseconds(5000)));
+}
+
+TEST(DropReport, CountsAcrossAWrapOfTheSystemCounter) {
+  DropReport report;
+  const auto t0 = DropReport::Clock::time_point{} + std::chrono::hours(1);
+  report.Observe(4294967290u);
+  EXPECT_EQ(Line(4294967290u), report.Take(t0));
+  report.Observe(4);  // wrapped: 10 more
+  EXPECT_EQ(Line(4294967300ull), report.Take(t0 + std::chrono::seconds(1)));
+  // A count kept since before the start (the machine's) reports its growth.
+  DropReport machine(DropScope::kMachine, 4294967290u);
+  machine.Observe(4);
+  EXPECT_EQ(MachineLine(10), machine.Take(t0));
+}
+
+// The machine's count holds every program's drops: what it grew by while
+// nothing arrived here is not reported, at the stop neither, and a server
+// that received nothing never reports any.
+TEST(DropMonitor, MachineDropsOnlyWhileDatagramsArrive) {
+  using std::chrono::hours;
+  using std::chrono::seconds;
+  const auto t0 = DropMonitor::Clock::time_point{} + hours(1);
+  fake::script.machineDrops = 100;
+  DropMonitor quiet(0, t0);
+  *fake::script.machineDrops += 4491299;
+  EXPECT_EQ("", quiet.Check(t0 + hours(1)));
+  *fake::script.machineDrops += 7;
+  EXPECT_EQ("", quiet.Last());
+  EXPECT_EQ(0u, quiet.Dropped());
+
+  DropMonitor drops(0, t0);
+  *fake::script.machineDrops += 5000;  // while quiet, asked once a second
+  EXPECT_EQ(1000, drops.MillisecondsUntilDue(t0));
+  EXPECT_EQ("", drops.Check(t0 + hours(1)));
+  drops.Traffic();
+  *fake::script.machineDrops += 1;
+  EXPECT_EQ(MachineLine(1), drops.Check(t0 + hours(1) + seconds(1)));
+  drops.Traffic();
+  *fake::script.machineDrops += 1233;
+  EXPECT_EQ(MachineLine(1234), drops.Last());
+  fake::script.machineDrops.reset();
+}
+
+// Asked at most once a second while datagrams arrive, once more after they
+// stop, and then not at all until they come again.
+TEST(DropPoll, WhileTrafficFlowsAndOnceAfter) {
+  const auto t0 = DropPoll::Clock::time_point{} + std::chrono::hours(1);
+  DropPoll poll(t0);
+  EXPECT_EQ(-1, poll.MillisecondsUntilDue(t0));
+  poll.Traffic();
+  EXPECT_FALSE(poll.Due(t0 + milliseconds(999)));
+  EXPECT_EQ(1, poll.MillisecondsUntilDue(t0 + milliseconds(999)));
+  EXPECT_TRUE(poll.Due(t0 + milliseconds(1000)));
+  poll.Asked(t0 + milliseconds(1000));
+  poll.Traffic();  // the last datagrams
+  EXPECT_FALSE(poll.Due(t0 + milliseconds(1500)));
+  EXPECT_TRUE(poll.Due(t0 + milliseconds(2000)));
+  poll.Asked(t0 + milliseconds(2000));
+  EXPECT_FALSE(poll.Due(t0 + std::chrono::hours(1)));
+  EXPECT_EQ(-1, poll.MillisecondsUntilDue(t0 + std::chrono::hours(1)));
+}
+
+}  // namespace
+}  // namespace syslog_listen

@@ -1,0 +1,101 @@
+#include "server/server.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "platform/fake_platform.h"
+
+namespace syslog_listen {
+namespace {
+
+TEST(LogFileName, DefaultUsesTheSignedPort) {
+  struct {
+    std::int16_t port;
+    const char* name;
+    const char* expected;
+  } cases[] = {{514, "", "syslog.514.log"},
+               {600, "", "syslog.600.log"},
+               {-25536, "", "syslog.-25536.log"},
+               {-1, "", "syslog.-1.log"},
+               {514, "logs/router.log", "logs/router.log"}};
+  for (const auto& c : cases) {
+    Settings settings;
+    settings.port = c.port;
+    settings.outputFileName = c.name;
+    EXPECT_EQ(c.expected, LogFileName(settings));
+  }
+}
+
+TEST(BannerText, SignedPortAndTimestampWithLineFeed) {
+  EXPECT_EQ("syslog server(port:514) started on Mon Jun 02 09:05:07 2025\n",
+            BannerText(514, "Mon Jun 02 09:05:07 2025"));
+  EXPECT_EQ("syslog server(port:-25536) started on Tue Jun 03 00:00:00 2025\n",
+            BannerText(-25536, "Tue Jun 03 00:00:00 2025"));
+}
+
+}  // namespace
+}  // namespace syslog_listen
+
+namespace syslog_listen {
+namespace {
+
+using Calls = std::vector<std::string>;
+
+Startup StartWith(fake::Script script, std::int16_t port = -25536) {
+  fake::script = std::move(script);
+  Settings settings;
+  settings.port = port;
+  return StartServer(settings);
+}
+
+// Each step runs only after the one before it succeeded, the log file
+// first, and a failure reports its own message and exit code.
+TEST(StartServer, StepsInOrderStoppingAtTheFirstFailure) {
+  struct {
+    fake::Script script;
+    std::string failure;
+    int exitCode;
+    Calls calls;
+  } cases[] = {
+      {{}, "", 0, {"open syslog.-25536.log", "start", "socket", "bind 40000"}},
+      {{.openLog = false},
+       "failed to open file : syslog.-25536.log for writing\n",
+       4,
+       {"open syslog.-25536.log"}},
+      // A failed socket start-up is not reported as success (exit 0).
+      {{.startSockets = false},
+       "Winsock init error\n",
+       3,
+       {"open syslog.-25536.log", "start"}},
+      {{.openSocket = false},
+       "open socket error\n",
+       5,
+       {"open syslog.-25536.log", "start", "socket"}},
+      {{.bind = false},
+       "bind to port: -25536 error\n",
+       6,
+       {"open syslog.-25536.log", "start", "socket", "bind 40000"}},
+  };
+  for (const auto& c : cases) {
+    const Startup startup = StartWith(c.script);
+    EXPECT_EQ(c.failure, startup.failure) << c.failure;
+    EXPECT_EQ(c.failure.empty(), startup.started()) << c.failure;
+    if (!c.failure.empty()) {
+      EXPECT_EQ(c.exitCode, startup.exitCode) << c.failure;
+    }
+    EXPECT_EQ(c.calls, fake::script.calls) << c.failure;
+  }
+}
+
+// With nothing received, even the first wait ends when the hint is due, a
+// minute after the start; a stop gives no hint.
+TEST(RunServer, TheFirstWaitEndsWhenTheHintIsDue) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  EXPECT_EXIT(RunServer(Settings{}), testing::ExitedWithCode(0),
+              "^wait (59[0-9]{3}|60000)\nwait 0\nsyslog-listen: stopped");
+}
+
+}  // namespace
+}  // namespace syslog_listen
