@@ -7,9 +7,7 @@ set -eu
 cd "$(dirname "$0")/.."
 seconds=${1:-20}
 scripts/setup.sh clang libclang-rt-14-dev
-CXX=clang++ cmake -S . -B build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-  -DSYSLOG_LISTEN_FUZZ=ON -DSYSLOG_LISTEN_SANITIZE=ON \
-  -DSYSLOG_LISTEN_TESTS=OFF >/dev/null
+cmake --preset fuzz >/dev/null
 cmake --build build-fuzz --parallel
 mkdir -p build-fuzz/findings
 for target in command_line record timestamp; do

@@ -64,9 +64,7 @@ deb=$(cd "$work" && ls syslog-listen_"$version"_*.deb)
 
 # Windows: the cross build, its path mapped away too (the toolchain leaves
 # the time stamp out of the executable).
-cmake -S "$src" -B "$work/windows" \
-  -DCMAKE_TOOLCHAIN_FILE="$src/cmake/mingw-w64-x86_64.cmake" \
-  -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF -DSYSLOG_LISTEN_WERROR=ON \
+cmake -S "$src" --preset windows -B "$work/windows" -DSYSLOG_LISTEN_WERROR=ON \
   -DCMAKE_CXX_FLAGS="-ffile-prefix-map=$work=." >/dev/null
 cmake --build "$work/windows" --parallel >/dev/null
 zipdir=$work/zip
@@ -93,20 +91,20 @@ sed -e "s/@PRODUCT_CODE@/$(echo "syslog-listen $version" | guid)/" \
 clock=$(date -d "@$SOURCE_DATE_EPOCH" '+%Y-%m-%d %H:%M:%S')
 (cd "$zipdir" && faketime "$clock" wixl -a x64 -o "$work/$msi" \
   syslog-listen.wxs 2>"$work/wixl.log") || { cat "$work/wixl.log"; exit 1; }
-# What wixl cannot write: custom actions run from the system folder (as the
-# system, in the install script, their failure no failure of the install),
-# and the PATH entry, appended at install and taken out at uninstall.
-sql() { faketime "$clock" msibuild "$work/$msi" -q "$1"; }
-action() {
-  sql "INSERT INTO \`CustomAction\` (\`Action\`, \`Type\`, \`Source\`, \`Target\`) VALUES ('$1', 3170, 'System64Folder', '$2')"
-}
-action FirewallAdd 'netsh.exe advfirewall firewall add rule name="syslog-listen" dir=in action=allow protocol=UDP localport=514 program="[INSTALLDIR]syslog-listen.exe"'
-action FirewallRemove 'netsh.exe advfirewall firewall delete rule name="syslog-listen"'
-action FirewallClear 'netsh.exe advfirewall firewall delete rule name="syslog-listen"'
-# LocalService (S-1-5-19) may create and change the logs.
-action LogFolderAccess 'icacls.exe "[LOGDIR]." /grant *S-1-5-19:(OI)(CI)M'
-sql "CREATE TABLE \`Environment\` (\`Environment\` CHAR(72) NOT NULL, \`Name\` CHAR(255) NOT NULL LOCALIZABLE, \`Value\` CHAR(255) LOCALIZABLE, \`Component_\` CHAR(72) NOT NULL PRIMARY KEY \`Environment\`)"
-sql "INSERT INTO \`Environment\` (\`Environment\`, \`Name\`, \`Value\`, \`Component_\`) VALUES ('PATH', '=-*Path', '[~];[INSTALLDIR]', 'Program')"
+# What wixl cannot write (custom actions, the PATH entry) is in the table
+# edits beside the installer's source: each statement, its lines joined
+# with single spaces, goes to msibuild on its own.
+statement=""
+while IFS= read -r line; do
+  case $line in --*|"") continue ;; esac
+  statement="${statement:+$statement }${line#"${line%%[! ]*}"}"
+  case $statement in
+    *\;)
+      faketime "$clock" msibuild "$work/$msi" -q "${statement%;}"
+      statement=""
+      ;;
+  esac
+done <"$src/dist/windows/syslog-listen.msi.sql"
 faketime "$clock" msibuild "$work/$msi" -s syslog-listen \
   "the syslog-listen developers" "x64;1033" \
   "{$(cat "$zipdir"/* | guid)}"

@@ -11,15 +11,12 @@ runs=${1:-20}
 scripts/setup.sh valgrind bsdutils python3 g++-mingw-w64-x86-64 wine wine64
 peers=$PWD/build/peers
 scripts/peer.sh "$peers" syslog-ng-core logrotate
-cmake -S . -B build-win -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake \
-  -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF >/dev/null
+cmake --preset windows >/dev/null
 cmake --build build-win --parallel >/dev/null
-cmake -S . -B build -DSYSLOG_LISTEN_STATIC=ON -DSYSLOG_LISTEN_PEERS="$peers" \
+cmake --preset native -DSYSLOG_LISTEN_PEERS="$peers" \
   -DSYSLOG_LISTEN_WINDOWS_EXE="$PWD/build-win/syslog-listen.exe" >/dev/null
 cmake --build build --parallel >/dev/null
-cmake -S . -B build-valgrind -DSYSLOG_LISTEN_STATIC=OFF \
-  -DSYSLOG_LISTEN_PEERS="$peers" \
-  -DSYSLOG_LISTEN_VALGRIND=ON >/dev/null
+cmake --preset valgrind -DSYSLOG_LISTEN_PEERS="$peers" >/dev/null
 cmake --build build-valgrind --parallel >/dev/null
 
 busy=""

@@ -4,7 +4,6 @@
 set -eu
 cd "$(dirname "$0")/.."
 scripts/setup.sh
-cmake -S . -B build -DCMAKE_BUILD_TYPE=Release -DSYSLOG_LISTEN_STATIC=ON \
-  >/dev/null
+cmake --preset native >/dev/null
 cmake --build build --parallel --target syslog-listen >/dev/null
 exec build/syslog-listen "$@"

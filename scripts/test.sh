@@ -22,23 +22,24 @@ peers=$PWD/build/peers
 scripts/peer.sh "$peers" syslog-ng-core logrotate
 command -v systemd-analyze >/dev/null || scripts/peer.sh "$peers" systemd
 
+# Each build's flags are a preset of CMakePresets.json, building into the
+# folder it names; here warnings are errors too.
 configure_and_test() {
-  dir=$1
-  shift
-  cmake -S . -B "$dir" -DSYSLOG_LISTEN_WERROR=ON \
+  preset=$1
+  dir=$2
+  shift 2
+  cmake --preset "$preset" -DSYSLOG_LISTEN_WERROR=ON \
     -DSYSLOG_LISTEN_PEERS="$peers" "$@"
   cmake --build "$dir" --parallel
   ctest --test-dir "$dir" --output-on-failure --parallel 2
 }
 
-cmake -S . -B build-win -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake \
-  -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF -DSYSLOG_LISTEN_WERROR=ON
+cmake --preset windows -DSYSLOG_LISTEN_WERROR=ON
 cmake --build build-win --parallel
-configure_and_test build -DSYSLOG_LISTEN_BENCH=ON -DSYSLOG_LISTEN_STATIC=ON \
+configure_and_test native build -DSYSLOG_LISTEN_BENCH=ON \
   -DSYSLOG_LISTEN_WINDOWS_EXE="$PWD/build-win/syslog-listen.exe"
-configure_and_test build-asan -DSYSLOG_LISTEN_SANITIZE=ON
-configure_and_test build-tsan -DSYSLOG_LISTEN_TSAN=ON
-configure_and_test build-valgrind -DSYSLOG_LISTEN_STATIC=OFF \
-  -DSYSLOG_LISTEN_VALGRIND=ON
+configure_and_test asan build-asan
+configure_and_test tsan build-tsan
+configure_and_test valgrind build-valgrind
 scripts/fuzz.sh 20
 scripts/check-release.sh
