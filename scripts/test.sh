@@ -1,6 +1,7 @@
 #!/bin/sh
 # Installs what is missing, then builds everything with warnings as errors
 # and runs every test:
+#   0. the sources' layering (scripts/check-layout.sh);
 #   1. the Linux build: unit and end-to-end tests, and the benchmark harness
 #      built (not run);
 #   2. the Windows cross build, its end-to-end tests run under wine;
@@ -18,6 +19,7 @@ cd "$(dirname "$0")/.."
 # only unpacked into the build folder (scripts/peer.sh).
 scripts/setup.sh g++-mingw-w64-x86-64 wine wine64 libbenchmark-dev valgrind \
   clang libclang-rt-14-dev bsdutils python3
+scripts/check-layout.sh
 peers=$PWD/build/peers
 scripts/peer.sh "$peers" syslog-ng-core logrotate
 command -v systemd-analyze >/dev/null || scripts/peer.sh "$peers" systemd

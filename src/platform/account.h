@@ -9,9 +9,6 @@
 
 namespace syslog_listen {
 
-// The unprivileged account the server switches to when started as root.
-inline constexpr std::string_view kUnprivilegedUser = "nobody";
-
 struct Account {
   std::uint32_t uid = 0;
   std::uint32_t gid = 0;  // the account's primary group

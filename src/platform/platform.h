@@ -246,6 +246,9 @@ void LowerThreadPriority();
 // briefly.
 bool Nap(std::chrono::microseconds length);
 
+// The unprivileged account DropPrivileges switches to from root.
+inline constexpr std::string_view kUnprivilegedUser = "nobody";
+
 // When running as root, switches to an unprivileged user and group, with no
 // supplementary groups, so that no fault in the receive path runs as root;
 // otherwise gives up every capability it was started with (a service's, to

@@ -12,7 +12,6 @@
 
 #include "common/messages.h"
 #include "common/timestamp.h"
-#include "platform/account.h"
 #include "server/console.h"
 #include "server/drop_report.h"
 #include "server/log_file.h"

@@ -1,0 +1,37 @@
+#!/bin/sh
+# Checks that the sources keep their layering: a folder of src/ includes
+# only from itself and the folders below it (common, then records and cli,
+# then platform, then server, then main.cc), the server reaches the platform
+# only through its one header, and no source file passes 500 lines.
+set -eu
+cd "$(dirname "$0")/.."
+rank() {
+  case $1 in
+    common) echo 0 ;;
+    records|cli) echo 1 ;;
+    platform) echo 2 ;;
+    server) echo 3 ;;
+    .) echo 4 ;;
+    *) echo "check-layout: $1 is a folder of src/ with no place" >&2; echo 9 ;;
+  esac
+}
+status=0
+for file in $(git ls-files 'src/*.h' 'src/*.cc'); do
+  from=$(dirname "${file#src/}")
+  lines=$(wc -l <"$file")
+  if [ "$lines" -gt 500 ]; then
+    echo "check-layout: $file has $lines lines" >&2
+    status=1
+  fi
+  for header in $(sed -n 's/^#include "\(.*\)"$/\1/p' "$file"); do
+    to=$(dirname "$header")
+    [ "$to" = "$from" ] && continue
+    if [ "$(rank "$to")" -ge "$(rank "$from")" ] ||
+       { [ "$from" = server ] && [ "$header" != platform/platform.h ] &&
+         [ "$to" = platform ]; }; then
+      echo "check-layout: $file includes $header" >&2
+      status=1
+    fi
+  done
+done
+exit $status
