@@ -13,7 +13,7 @@
 #include <memory>
 
 #include "platform/platform.h"
-#include "platform/win32_text.h"
+#include "platform/win32.h"
 
 namespace syslog_listen {
 
