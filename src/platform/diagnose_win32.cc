@@ -15,6 +15,7 @@
 
 #include "common/messages.h"
 #include "platform/platform.h"
+#include "platform/win32.h"
 #include "platform/win32_text.h"
 #include "records/record.h"
 
@@ -69,16 +70,16 @@ DWORD PortOwner(std::uint16_t port) {
 // The executable's name of process `pid`, or "" where this user may not
 // see it.
 std::string ProcessName(DWORD pid) {
-  const HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
-  if (snapshot == INVALID_HANDLE_VALUE) return "";
+  const win32::OwnedHandle snapshot(
+      CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+  if (!snapshot) return "";
   PROCESSENTRY32W entry{};
   entry.dwSize = sizeof entry;
   std::string name;
-  for (BOOL more = Process32FirstW(snapshot, &entry); more && name.empty();
-       more = Process32NextW(snapshot, &entry)) {
+  for (BOOL more = Process32FirstW(snapshot.Get(), &entry);
+       more && name.empty(); more = Process32NextW(snapshot.Get(), &entry)) {
     if (entry.th32ProcessID == pid) name = Utf8(entry.szExeFile);
   }
-  CloseHandle(snapshot);
   return name;
 }
 

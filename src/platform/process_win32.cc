@@ -138,24 +138,24 @@ void WINAPI ServiceMain(DWORD, wchar_t**) {
 // Asked of the process list rather than by trying the dispatcher, which
 // under wine takes 10 s to fail in a console.
 bool ParentIsServiceManager() {
-  const HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
-  if (snapshot == INVALID_HANDLE_VALUE) return false;
+  const win32::OwnedHandle snapshot(
+      CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+  if (!snapshot) return false;
   PROCESSENTRY32W entry{};
   entry.dwSize = sizeof entry;
   DWORD parent = 0;
   const DWORD self = GetCurrentProcessId();
-  for (BOOL more = Process32FirstW(snapshot, &entry); more && parent == 0;
-       more = Process32NextW(snapshot, &entry)) {
+  for (BOOL more = Process32FirstW(snapshot.Get(), &entry); more && parent == 0;
+       more = Process32NextW(snapshot.Get(), &entry)) {
     if (entry.th32ProcessID == self) parent = entry.th32ParentProcessID;
   }
   bool found = false;
   entry.dwSize = sizeof entry;
-  for (BOOL more = Process32FirstW(snapshot, &entry); more && !found;
-       more = Process32NextW(snapshot, &entry)) {
+  for (BOOL more = Process32FirstW(snapshot.Get(), &entry); more && !found;
+       more = Process32NextW(snapshot.Get(), &entry)) {
     found = parent != 0 && entry.th32ProcessID == parent &&
             _wcsicmp(entry.szExeFile, L"services.exe") == 0;
   }
-  CloseHandle(snapshot);
   return found;
 }
 
