@@ -5,7 +5,6 @@
 #include <winsock2.h>
 #include <windows.h>
 #include <iphlpapi.h>
-#include <tlhelp32.h>
 #include <ws2tcpip.h>
 // clang-format on
 
@@ -70,17 +69,10 @@ DWORD PortOwner(std::uint16_t port) {
 // The executable's name of process `pid`, or "" where this user may not
 // see it.
 std::string ProcessName(DWORD pid) {
-  const win32::OwnedHandle snapshot(
-      CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
-  if (!snapshot) return "";
-  PROCESSENTRY32W entry{};
-  entry.dwSize = sizeof entry;
-  std::string name;
-  for (BOOL more = Process32FirstW(snapshot.Get(), &entry);
-       more && name.empty(); more = Process32NextW(snapshot.Get(), &entry)) {
-    if (entry.th32ProcessID == pid) name = Utf8(entry.szExeFile);
+  for (const win32::ProcessEntry& entry : win32::ListProcesses()) {
+    if (entry.id == pid) return Utf8(entry.executable);
   }
-  return name;
+  return "";
 }
 
 }  // namespace

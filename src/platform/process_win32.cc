@@ -138,28 +138,40 @@ void WINAPI ServiceMain(DWORD, wchar_t**) {
 // Asked of the process list rather than by trying the dispatcher, which
 // under wine takes 10 s to fail in a console.
 bool ParentIsServiceManager() {
-  const win32::OwnedHandle snapshot(
-      CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
-  if (!snapshot) return false;
-  PROCESSENTRY32W entry{};
-  entry.dwSize = sizeof entry;
-  DWORD parent = 0;
+  const std::vector<win32::ProcessEntry> processes = win32::ListProcesses();
   const DWORD self = GetCurrentProcessId();
-  for (BOOL more = Process32FirstW(snapshot.Get(), &entry); more && parent == 0;
-       more = Process32NextW(snapshot.Get(), &entry)) {
-    if (entry.th32ProcessID == self) parent = entry.th32ParentProcessID;
+  DWORD parent = 0;
+  for (const win32::ProcessEntry& entry : processes) {
+    if (entry.id == self) {
+      parent = entry.parent;
+      break;
+    }
   }
-  bool found = false;
-  entry.dwSize = sizeof entry;
-  for (BOOL more = Process32FirstW(snapshot.Get(), &entry); more && !found;
-       more = Process32NextW(snapshot.Get(), &entry)) {
-    found = parent != 0 && entry.th32ProcessID == parent &&
-            _wcsicmp(entry.szExeFile, L"services.exe") == 0;
+  if (parent == 0) return false;
+  for (const win32::ProcessEntry& entry : processes) {
+    if (entry.id == parent &&
+        _wcsicmp(entry.executable.c_str(), L"services.exe") == 0) {
+      return true;
+    }
   }
-  return found;
+  return false;
 }
 
 }  // namespace
+
+std::vector<win32::ProcessEntry> win32::ListProcesses() {
+  std::vector<ProcessEntry> processes;
+  const OwnedHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+  if (!snapshot) return processes;
+  PROCESSENTRY32W entry{};
+  entry.dwSize = sizeof entry;
+  for (BOOL more = Process32FirstW(snapshot.Get(), &entry); more;
+       more = Process32NextW(snapshot.Get(), &entry)) {
+    processes.push_back(
+        {entry.th32ProcessID, entry.th32ParentProcessID, entry.szExeFile});
+  }
+  return processes;
+}
 
 void PrepareProcess() {
   OpenOnNullDevice(stdin, 0, "r");

@@ -1,13 +1,16 @@
 // What the Windows files of the platform seam share beyond text: handles
-// closed by their owner, the console's set-up and the stop request's
-// event, each defined in the file of its layer. Included by the Windows
-// files only, after winsock2.h where that is included.
+// closed by their owner, the list of processes, the console's set-up and
+// the stop request's event, each defined in the file of its layer.
+// Included by the Windows files only, after winsock2.h where that is
+// included.
 #ifndef SYSLOG_LISTEN_PLATFORM_WIN32_H_
 #define SYSLOG_LISTEN_PLATFORM_WIN32_H_
 
 #include <windows.h>
 
+#include <string>
 #include <utility>
+#include <vector>
 
 namespace syslog_listen::win32 {
 
@@ -41,6 +44,16 @@ class Owned {
 };
 using OwnedHandle = Owned<CloseHandle>;
 using OwnedSearch = Owned<FindClose>;  // from FindFirstFileW
+
+// A process as the system lists it.
+struct ProcessEntry {
+  DWORD id = 0;
+  DWORD parent = 0;
+  std::wstring executable;  // the file's name, without its folder
+};
+// The processes running now, from one snapshot; empty when the system
+// will not list them. (process_win32.cc)
+std::vector<ProcessEntry> ListProcesses();
 
 // Set by a request to stop, for a waiting receive to wake; null before
 // WatchForStop. (process_win32.cc)
