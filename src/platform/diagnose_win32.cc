@@ -5,7 +5,6 @@
 #include <winsock2.h>
 #include <windows.h>
 #include <iphlpapi.h>
-#include <tlhelp32.h>
 #include <ws2tcpip.h>
 // clang-format on
 
@@ -15,6 +14,7 @@
 
 #include "common/messages.h"
 #include "platform/platform.h"
+#include "platform/win32.h"
 #include "platform/win32_text.h"
 #include "records/record.h"
 
@@ -69,17 +69,10 @@ DWORD PortOwner(std::uint16_t port) {
 // The executable's name of process `pid`, or "" where this user may not
 // see it.
 std::string ProcessName(DWORD pid) {
-  const HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
-  if (snapshot == INVALID_HANDLE_VALUE) return "";
-  PROCESSENTRY32W entry{};
-  entry.dwSize = sizeof entry;
-  std::string name;
-  for (BOOL more = Process32FirstW(snapshot, &entry); more && name.empty();
-       more = Process32NextW(snapshot, &entry)) {
-    if (entry.th32ProcessID == pid) name = Utf8(entry.szExeFile);
+  for (const win32::ProcessEntry& entry : win32::ListProcesses()) {
+    if (entry.id == pid) return Utf8(entry.executable);
   }
-  CloseHandle(snapshot);
-  return name;
+  return "";
 }
 
 }  // namespace

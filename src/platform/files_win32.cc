@@ -12,12 +12,15 @@
 #include <vector>
 
 #include "platform/platform.h"
+#include "platform/win32.h"
 #include "platform/win32_text.h"
 
 namespace syslog_listen {
 
 using win32::AppendAsText;
 using win32::HandleOf;
+using win32::OwnedHandle;
+using win32::OwnedSearch;
 using win32::WidePath;
 using win32::WriteAll;
 
@@ -26,11 +29,11 @@ namespace {
 // True when the junction at `path` mounts a volume (\??\Volume{...}\),
 // which only an administrator can make: a disk put there for the logs.
 bool MountsVolume(const std::wstring& path) {
-  const HANDLE handle = CreateFileW(
+  const OwnedHandle handle(CreateFileW(
       path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
       nullptr, OPEN_EXISTING,
-      FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-  if (handle == INVALID_HANDLE_VALUE) return false;
+      FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+  if (!handle) return false;
   // The mount point's reparse data: tag, sizes, then the names.
   struct MountPoint {
     DWORD tag;
@@ -40,9 +43,9 @@ bool MountsVolume(const std::wstring& path) {
   };
   auto data = std::make_unique<MountPoint>();
   DWORD got = 0;
-  const bool read = DeviceIoControl(handle, FSCTL_GET_REPARSE_POINT, nullptr, 0,
-                                    data.get(), sizeof *data, &got, nullptr);
-  CloseHandle(handle);
+  const bool read =
+      DeviceIoControl(handle.Get(), FSCTL_GET_REPARSE_POINT, nullptr, 0,
+                      data.get(), sizeof *data, &got, nullptr);
   constexpr std::wstring_view kVolume = L"\\??\\Volume{";
   const std::size_t at = data->targetOffset / sizeof(wchar_t);
   return read && data->tag == IO_REPARSE_TAG_MOUNT_POINT &&
@@ -63,9 +66,7 @@ bool IsLink(const std::wstring& path) {
     return false;
   }
   WIN32_FIND_DATAW found;
-  const HANDLE search = FindFirstFileW(path.c_str(), &found);
-  if (search == INVALID_HANDLE_VALUE) return true;
-  FindClose(search);
+  if (!OwnedSearch(FindFirstFileW(path.c_str(), &found))) return true;
   if (found.dwReserved0 == IO_REPARSE_TAG_MOUNT_POINT && MountsVolume(path)) {
     return false;
   }
@@ -103,31 +104,28 @@ std::FILE* OpenLogFile(const std::string& name, bool regularFileOnly) {
   // refused too, looked for before the open and again after it, for a
   // folder swapped meanwhile.
   if (regularFileOnly && ThroughLinkedFolder(name)) return nullptr;
-  const HANDLE handle =
+  OwnedHandle handle(
       CreateFileW(WidePath(name).c_str(), FILE_APPEND_DATA,
                   FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                   nullptr, OPEN_ALWAYS,
                   FILE_ATTRIBUTE_NORMAL |
                       (regularFileOnly ? FILE_FLAG_OPEN_REPARSE_POINT : 0),
-                  nullptr);
-  if (handle == INVALID_HANDLE_VALUE) return nullptr;
+                  nullptr));
+  if (!handle) return nullptr;
   // Nor is a pipe or a device someone put at the name a log file.
   BY_HANDLE_FILE_INFORMATION info;
   if (regularFileOnly &&
-      (GetFileType(handle) != FILE_TYPE_DISK ||
-       !GetFileInformationByHandle(handle, &info) ||
+      (GetFileType(handle.Get()) != FILE_TYPE_DISK ||
+       !GetFileInformationByHandle(handle.Get(), &info) ||
        (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 ||
        ThroughLinkedFolder(name))) {
-    CloseHandle(handle);
     return nullptr;
   }
   // Written through its handle (WriteToFile): the stream only holds it.
-  const int fd = _open_osfhandle(reinterpret_cast<intptr_t>(handle),
+  const int fd = _open_osfhandle(reinterpret_cast<intptr_t>(handle.Get()),
                                  _O_APPEND | _O_BINARY);
-  if (fd < 0) {
-    CloseHandle(handle);
-    return nullptr;
-  }
+  if (fd < 0) return nullptr;
+  handle.Release();  // the descriptor's now, closed with it
   std::FILE* file = _fdopen(fd, "ab");
   if (file == nullptr) _close(fd);
   return file;
@@ -185,11 +183,11 @@ NameState LookAtName(const std::string& name, std::FILE* file) {
     return NameState::kMoved;
   }
   // No access asked for: only the file's identity is read.
-  const HANDLE named =
+  const OwnedHandle named(
       CreateFileW(WidePath(name).c_str(), 0,
                   FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                  nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (named == INVALID_HANDLE_VALUE) {
+                  nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!named) {
     // A file pending deletion cannot be opened either: when it is the open
     // one, the name is as good as gone.
     return GetLastError() == ERROR_ACCESS_DENIED &&
@@ -198,9 +196,8 @@ NameState LookAtName(const std::string& name, std::FILE* file) {
                : NameState::kMoved;
   }
   BY_HANDLE_FILE_INFORMATION current;
-  const bool same = GetFileInformationByHandle(named, &current) != 0 &&
+  const bool same = GetFileInformationByHandle(named.Get(), &current) != 0 &&
                     SameFile(open, current);
-  CloseHandle(named);
   return same ? NameState::kOpenFile : NameState::kMoved;
 }
 

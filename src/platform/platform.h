@@ -1,6 +1,8 @@
 // The only header that knows platforms differ: process set-up, the log file,
 // the local clock and the UDP socket. One platform's files are built:
-// platform_*.cc, and diagnose_*.cc for why a start failed.
+// platform_posix.cc and its helpers, or on Windows a file per layer (text,
+// console, process, files, socket: *_win32.cc); and diagnose_*.cc for why
+// a start failed.
 #ifndef SYSLOG_LISTEN_PLATFORM_PLATFORM_H_
 #define SYSLOG_LISTEN_PLATFORM_PLATFORM_H_
 

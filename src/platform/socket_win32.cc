@@ -13,7 +13,7 @@
 #include <memory>
 
 #include "platform/platform.h"
-#include "platform/win32_text.h"
+#include "platform/win32.h"
 
 namespace syslog_listen {
 
@@ -61,7 +61,7 @@ struct DatagramReceiver::Batch {
   bool withSenders;
   // Signalled when a datagram arrives after a receive; auto-reset, so that
   // the wait that wakes for it also resets it.
-  HANDLE readable;
+  win32::OwnedHandle readable;
   // Nothing was queued at the last look: the next receive may wait at once.
   bool empty = false;
   // Receives in a row that found a datagram alone.
@@ -70,7 +70,7 @@ struct DatagramReceiver::Batch {
 
   // True when a datagram may be queued; false on time-out or a stop.
   bool Wait(int waitMs) const {
-    const HANDLE events[] = {readable, win32::StopEvent()};
+    const HANDLE events[] = {readable.Get(), win32::StopEvent()};
     return WaitForMultipleObjects(
                win32::StopEvent() != nullptr ? 2 : 1, events, FALSE,
                waitMs < 0 ? INFINITE : static_cast<DWORD>(waitMs)) ==
@@ -96,11 +96,11 @@ DatagramReceiver::DatagramReceiver(SocketHandle socket, int capacity,
       static_cast<std::size_t>(capacity) * kBatch);
   // Also makes the socket non-blocking: receives drain the queue, and only
   // an empty queue waits.
-  b.readable = CreateEventW(nullptr, FALSE, FALSE, nullptr);
-  WSAEventSelect(b.socket, b.readable, FD_READ);
+  b.readable = win32::OwnedHandle(CreateEventW(nullptr, FALSE, FALSE, nullptr));
+  WSAEventSelect(b.socket, b.readable.Get(), FD_READ);
 }
 
-DatagramReceiver::~DatagramReceiver() { CloseHandle(batch_->readable); }
+DatagramReceiver::~DatagramReceiver() = default;
 
 int DatagramReceiver::Receive(int waitMs) {
   Batch& b = *batch_;

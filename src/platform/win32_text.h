@@ -1,7 +1,7 @@
-// What the Windows files of the platform seam share: UTF-8 and UTF-16
-// converted as Windows needs them, text mode's line ends, whole writes to a
-// handle, and the stop request's event. Included by the Windows files only,
-// after winsock2.h where that is included.
+// What the Windows files of the platform seam share of text: UTF-8 and
+// UTF-16 converted as Windows needs them, text mode's line ends, and whole
+// writes to a handle. Included by the Windows files only, after winsock2.h
+// where that is included.
 #ifndef SYSLOG_LISTEN_PLATFORM_WIN32_TEXT_H_
 #define SYSLOG_LISTEN_PLATFORM_WIN32_TEXT_H_
 
@@ -30,10 +30,6 @@ HANDLE HandleOf(std::FILE* file);
 // All of `bytes` in one write where the handle takes them; on a failure,
 // how many it took before.
 FileWrite WriteAll(HANDLE handle, std::string_view bytes);
-
-// Set by a request to stop, for a waiting receive to wake; null before
-// WatchForStop.
-HANDLE StopEvent();
 
 }  // namespace syslog_listen::win32
 

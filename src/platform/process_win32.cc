@@ -1,32 +1,29 @@
-// Windows side of the platform seam, the process and its console: the
-// UTF-16 command line, the console's code page, modes and title, console
-// events, and the service that the same executable is when the Service
-// Control Manager starts it. Both outputs get the bytes the C runtime's text
-// mode would write (a CR before every LF), each block in one write. The log
-// file is in files_win32.cc, the socket in socket_win32.cc.
-// winsock2.h must precede windows.h.
+// Windows side of the platform seam, the process: its standard streams and
+// UTF-16 command line, the service that the same executable is when the
+// Service Control Manager starts it, requests to stop (console events and
+// the manager's controls alike) and the process's end. The service and the
+// stop stay together: each calls into the other. The console is in
+// console_win32.cc, the log file in files_win32.cc, the socket in
+// socket_win32.cc.
+// windows.h must precede tlhelp32.h.
 // clang-format off
-#include <winsock2.h>
 #include <windows.h>
 #include <io.h>
-#include <fcntl.h>
-#include <iphlpapi.h>
-#include <mswsock.h>
 #include <tlhelp32.h>
-#include <ws2tcpip.h>
 // clang-format on
 
-#include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <functional>
-#include <memory>
+#include <string>
 #include <string_view>
 #include <vector>
 
 #include "common/messages.h"
 #include "platform/platform.h"
+#include "platform/win32.h"
 #include "platform/win32_text.h"
 
 // The C runtime's own split of the UTF-16 command line, as for argv.
@@ -37,77 +34,11 @@ namespace syslog_listen {
 
 namespace {
 
-using win32::AppendAsText;
-using win32::HandleOf;
 using win32::Utf8;
 using win32::Wide;
-using win32::WriteAll;
 
 // The service's name, and the source of its lines in the event log.
 constexpr wchar_t kServiceName[] = L"syslog-listen";
-
-// The console as the user had it, put back when the process ends.
-struct ConsoleState {
-  bool codePageSet = false;
-  UINT codePage = 0;
-  HANDLE input = nullptr;
-  bool inputModeSet = false;
-  DWORD inputMode = 0;
-  DWORD inputModeOurs = 0;  // as the console reports the mode we set
-  HANDLE output = nullptr;
-  bool outputModeSet = false;  // virtual-terminal processing, for colours
-  DWORD outputMode = 0;
-  DWORD outputModeOurs = 0;
-  std::atomic<bool> titleSet{false};
-  std::wstring title;  // the user's, while ours is shown
-};
-ConsoleState console;
-
-// Puts back only what is still as the server set it: a code page the user
-// chose meanwhile (chcp 1252, for legacy senders) stays theirs.
-void RestoreConsole() {
-  if (console.codePageSet && GetConsoleOutputCP() == CP_UTF8) {
-    SetConsoleOutputCP(console.codePage);
-  }
-  DWORD mode = 0;
-  if (console.inputModeSet && GetConsoleMode(console.input, &mode) &&
-      mode == console.inputModeOurs) {
-    SetConsoleMode(console.input, console.inputMode);
-  }
-  if (console.outputModeSet && GetConsoleMode(console.output, &mode) &&
-      mode == console.outputModeOurs) {
-    SetConsoleMode(console.output, console.outputMode);
-  }
-  RestoreTitle();
-}
-
-bool IsConsole(DWORD which) {
-  DWORD mode = 0;
-  return GetConsoleMode(GetStdHandle(which), &mode) != 0;
-}
-
-// Received text is mostly UTF-8: the console shows it as such while the
-// server runs, instead of as two or three wrong characters of its OEM code
-// page. And a click in a console window with quick-edit on starts a
-// selection that blocks every console write, and so the log file behind
-// it, until the user presses a key: the server is not interactive, so it
-// is turned off. Both are the console's, shared with the command prompt,
-// and put back at the end.
-void PrepareConsole() {
-  if (IsConsole(STD_OUTPUT_HANDLE) || IsConsole(STD_ERROR_HANDLE)) {
-    console.codePage = GetConsoleOutputCP();
-    console.codePageSet = SetConsoleOutputCP(CP_UTF8) != 0;
-  }
-  console.input = GetStdHandle(STD_INPUT_HANDLE);
-  if (GetConsoleMode(console.input, &console.inputMode)) {
-    console.inputModeSet =
-        SetConsoleMode(console.input,
-                       (console.inputMode | ENABLE_EXTENDED_FLAGS) &
-                           ~ENABLE_QUICK_EDIT_MODE) &&
-        GetConsoleMode(console.input, &console.inputModeOurs);
-  }
-  std::atexit(RestoreConsole);
-}
 
 // Standard streams that had no handle and got the null device from us.
 bool nullStream[3] = {};
@@ -207,34 +138,46 @@ void WINAPI ServiceMain(DWORD, wchar_t**) {
 // Asked of the process list rather than by trying the dispatcher, which
 // under wine takes 10 s to fail in a console.
 bool ParentIsServiceManager() {
-  const HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
-  if (snapshot == INVALID_HANDLE_VALUE) return false;
-  PROCESSENTRY32W entry{};
-  entry.dwSize = sizeof entry;
-  DWORD parent = 0;
+  const std::vector<win32::ProcessEntry> processes = win32::ListProcesses();
   const DWORD self = GetCurrentProcessId();
-  for (BOOL more = Process32FirstW(snapshot, &entry); more && parent == 0;
-       more = Process32NextW(snapshot, &entry)) {
-    if (entry.th32ProcessID == self) parent = entry.th32ParentProcessID;
+  DWORD parent = 0;
+  for (const win32::ProcessEntry& entry : processes) {
+    if (entry.id == self) {
+      parent = entry.parent;
+      break;
+    }
   }
-  bool found = false;
-  entry.dwSize = sizeof entry;
-  for (BOOL more = Process32FirstW(snapshot, &entry); more && !found;
-       more = Process32NextW(snapshot, &entry)) {
-    found = parent != 0 && entry.th32ProcessID == parent &&
-            _wcsicmp(entry.szExeFile, L"services.exe") == 0;
+  if (parent == 0) return false;
+  for (const win32::ProcessEntry& entry : processes) {
+    if (entry.id == parent &&
+        _wcsicmp(entry.executable.c_str(), L"services.exe") == 0) {
+      return true;
+    }
   }
-  CloseHandle(snapshot);
-  return found;
+  return false;
 }
 
 }  // namespace
+
+std::vector<win32::ProcessEntry> win32::ListProcesses() {
+  std::vector<ProcessEntry> processes;
+  const OwnedHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+  if (!snapshot) return processes;
+  PROCESSENTRY32W entry{};
+  entry.dwSize = sizeof entry;
+  for (BOOL more = Process32FirstW(snapshot.Get(), &entry); more;
+       more = Process32NextW(snapshot.Get(), &entry)) {
+    processes.push_back(
+        {entry.th32ProcessID, entry.th32ParentProcessID, entry.szExeFile});
+  }
+  return processes;
+}
 
 void PrepareProcess() {
   OpenOnNullDevice(stdin, 0, "r");
   OpenOnNullDevice(stdout, 1, "w");
   OpenOnNullDevice(stderr, 2, "w");
-  PrepareConsole();
+  win32::PrepareConsole();
 }
 
 std::vector<std::string> ProgramArguments(int, char**) {
@@ -286,75 +229,11 @@ void WriteReport(std::string_view line) {
   }
 }
 
-void WriteText(std::FILE* stream, std::string_view text) {
-  const HANDLE handle = HandleOf(stream);
-  std::string crlf;
-  AppendAsText(crlf, text);
-  DWORD mode = 0;
-  if (!GetConsoleMode(handle, &mode)) {
-    WriteAll(handle, crlf);
-    return;
-  }
-  // As UTF-16, which a console shows whatever its code page.
-  const std::wstring wide = Wide(crlf);
-  for (std::size_t at = 0; at < wide.size();) {
-    // Old consoles refuse long writes.
-    const auto size =
-        static_cast<DWORD>(std::min<std::size_t>(wide.size() - at, 8192));
-    DWORD written = 0;
-    if (!WriteConsoleW(handle, wide.data() + at, size, &written, nullptr) ||
-        written == 0) {
-      return;
-    }
-    at += written;
-  }
-}
-
-// A console takes each write whole, and a pipe queues writes whole: a
-// report cannot land inside a block of records.
-bool OutputsShareStream() { return false; }
-
 // A NUL we opened is known; one inherited cannot be told from a serial
 // port or a printer by its file type, and those must be written.
 bool IsNullDevice(std::FILE* stream) {
   const int fd = _fileno(stream);
   return fd >= 0 && fd <= 2 && nullStream[fd];
-}
-
-bool IsTerminal(std::FILE* stream) {
-  DWORD mode = 0;
-  return GetConsoleMode(HandleOf(stream), &mode) != 0;
-}
-
-bool TerminalColours() {
-  // A legacy console refuses the mode, and would print the sequences.
-  console.output = GetStdHandle(STD_OUTPUT_HANDLE);
-  console.outputModeSet =
-      GetConsoleMode(console.output, &console.outputMode) &&
-      SetConsoleMode(console.output,
-                     console.outputMode | ENABLE_VIRTUAL_TERMINAL_PROCESSING) &&
-      GetConsoleMode(console.output, &console.outputModeOurs);
-  return console.outputModeSet;
-}
-
-bool TitleSettable() { return IsConsole(STD_OUTPUT_HANDLE); }
-
-void SetTitle(std::string_view title) {
-  if (!console.titleSet) {
-    // The user's own, to put back at the end.
-    wchar_t was[1024] = {};
-    GetConsoleTitleW(was, 1024);
-    console.title = was;
-    console.titleSet = true;
-  }
-  SetConsoleTitleW(Wide(title).c_str());
-}
-
-bool RestoreTitle() {
-  if (console.titleSet.exchange(false)) {
-    SetConsoleTitleW(console.title.c_str());
-  }
-  return true;
 }
 
 namespace {
@@ -363,7 +242,7 @@ namespace {
 BOOL WINAPI OnConsoleEvent(DWORD) {
   if (RequestStop()) {
     // Asked twice: the default handler, next, ends the process at once.
-    RestoreConsole();
+    win32::RestoreConsole();
     return FALSE;
   }
   // Returning lets the default handler end the process: first let the
@@ -387,7 +266,7 @@ HANDLE win32::StopEvent() { return stopEvent; }
 bool StopRequested() { return stopRequested.load(std::memory_order_relaxed); }
 
 void EndAfterStop() {
-  RestoreConsole();
+  win32::RestoreConsole();
   if (service.running) {
     ReportServiceStatus(SERVICE_STOPPED);
     ExitProcess(0);
@@ -396,13 +275,6 @@ void EndAfterStop() {
   // process with the status it always gives.
   SetEvent(stoppedEvent);
   for (;;) Sleep(INFINITE);
-}
-
-void WriteToConsole(std::span<const std::string_view> pieces) {
-  static std::string text;  // only the console's writer writes the console
-  text.clear();
-  for (const std::string_view piece : pieces) AppendAsText(text, piece);
-  WriteAll(HandleOf(stdout), text);
 }
 
 // The heap decommits large free blocks by itself.
