@@ -20,12 +20,7 @@
 
 namespace syslog_listen {
 
-// A file descriptor or a SOCKET; the invalid value reads as negative.
-using SocketHandle = std::intptr_t;
-
-// The receive queue asked for: a burst of tens of thousands of small
-// datagrams fits while the server writes.
-inline constexpr int kReceiveQueueBytes = 8 * 1024 * 1024;
+// --- The process: start, arguments, service, stop, end ---
 
 // Run first. Makes sure standard input, output and error are open (on the
 // null device if need be), so that the log file or the socket cannot take
@@ -52,11 +47,30 @@ void ReportRunning();
 // service, to the system's log.
 void WriteReport(std::string_view line);
 
+// Makes a request to stop (SIGTERM, SIGINT and SIGHUP; on Windows Ctrl+C,
+// Ctrl+Break, closing the console, logoff and shutdown) set StopRequested
+// and end a waiting Receive, instead of ending the process at once. A
+// second request ends the process at once.
+void WatchForStop();
+bool StopRequested();
+// Once the server has kept what it held: ends the process as the request
+// would have ended it without WatchForStop (the exit status still names
+// the signal).
+[[noreturn]] void EndAfterStop();
+
+// --- The console: standard output and error, the terminal, its title ---
+
 // Writes a text of the server's own (UTF-8: the usage text, a start-up
 // failure, a report) to `stream`: on a console, shown as such whatever its
 // code page; elsewhere the bytes that text mode writes. Waits as long as the
 // stream does not take it; gives up on one that has gone.
 void WriteText(std::FILE* stream, std::string_view text);
+
+// Writes `pieces` to standard output, in order, in one system call where the
+// system can gather them, so that a line written to standard error
+// meanwhile cannot land inside them. Waits for as long as the console does
+// not take them; gives up on a console that has gone.
+void WriteToConsole(std::span<const std::string_view> pieces);
 
 // True when standard output and standard error are the same pipe, terminal
 // or file, where a write to one could land inside a write to the other.
@@ -87,6 +101,8 @@ void SetTitle(std::string_view title);
 // when the terminal takes nothing just now (try again). A second request to
 // stop, which ends the process at once, gives it back too, where it can.
 bool RestoreTitle();
+
+// --- The log file ---
 
 // Opens the log file write-only for appending, in text mode, creating it
 // (mode 0644 where there are such bits) if needed; no lock. nullptr on
@@ -138,6 +154,15 @@ enum class FileLinks {
   kDeletePending,  // deleted, but its name stays taken until it is closed
 };
 FileLinks LinksOf(std::FILE* file);
+
+// --- The UDP socket, and why a start failed ---
+
+// A file descriptor or a SOCKET; the invalid value reads as negative.
+using SocketHandle = std::intptr_t;
+
+// The receive queue asked for: a burst of tens of thousands of small
+// datagrams fits while the server writes.
+inline constexpr int kReceiveQueueBytes = 8 * 1024 * 1024;
 
 // Starts the socket interface; false on failure.
 bool StartSockets();
@@ -217,36 +242,7 @@ enum class DropScope {
 // datagram.
 DropScope ReadDropCount(SocketHandle socket, std::uint32_t* count);
 
-// Makes a request to stop (SIGTERM, SIGINT and SIGHUP; on Windows Ctrl+C,
-// Ctrl+Break, closing the console, logoff and shutdown) set StopRequested
-// and end a waiting Receive, instead of ending the process at once. A
-// second request ends the process at once.
-void WatchForStop();
-bool StopRequested();
-// Once the server has kept what it held: ends the process as the request
-// would have ended it without WatchForStop (the exit status still names
-// the signal).
-[[noreturn]] void EndAfterStop();
-
-// Writes `pieces` to standard output, in order, in one system call where the
-// system can gather them, so that a line written to standard error
-// meanwhile cannot land inside them. Waits for as long as the console does
-// not take them; gives up on a console that has gone.
-void WriteToConsole(std::span<const std::string_view> pieces);
-
-// Hands memory that has been freed back to the system, where the allocator
-// keeps it otherwise.
-void ReturnFreeMemory();
-
-// Lowers the calling thread's priority below that of the process's other
-// threads.
-void LowerThreadPriority();
-
-// Sleeps for `length`, a millisecond or less: long enough for work to
-// gather (datagrams at a high rate, records for the console), short enough
-// not to be noticed. False, at once, where the system cannot sleep that
-// briefly.
-bool Nap(std::chrono::microseconds length);
+// --- Privileges, threads, memory and the clock ---
 
 // The unprivileged account DropPrivileges switches to from root.
 inline constexpr std::string_view kUnprivilegedUser = "nobody";
@@ -258,6 +254,20 @@ inline constexpr std::string_view kUnprivilegedUser = "nobody";
 // files and sockets stay usable. True when done or not needed; false when
 // the switch could not be made and the process keeps its privileges.
 bool DropPrivileges();
+
+// Lowers the calling thread's priority below that of the process's other
+// threads.
+void LowerThreadPriority();
+
+// Sleeps for `length`, a millisecond or less: long enough for work to
+// gather (datagrams at a high rate, records for the console), short enough
+// not to be noticed. False, at once, where the system cannot sleep that
+// briefly.
+bool Nap(std::chrono::microseconds length);
+
+// Hands memory that has been freed back to the system, where the allocator
+// keeps it otherwise.
+void ReturnFreeMemory();
 
 // Converts to the machine's local time; false if it cannot.
 bool ToLocalTime(std::time_t time, std::tm* local);
