@@ -21,8 +21,6 @@ constexpr auto kGather = std::chrono::milliseconds(1);
 // A terminal is written this much at a time: a slow one (a serial line,
 // a remote session) takes a whole block for seconds.
 constexpr std::size_t kTerminalSlice = 4096;
-// The terminal's title changes at most this often.
-constexpr auto kTitleInterval = std::chrono::seconds(1);
 
 // The terminal world's conventions: NO_COLOR set and not empty, or a
 // terminal announced as dumb, ask for no colours.
@@ -45,20 +43,10 @@ Console::Console() : shared_(OutputsShareStream()) {
   backlog_.SliceAt(kTerminalSlice);
   form_ = ColoursWanted() && TerminalColours() ? Output::kColourTerminal
                                                : Output::kTerminal;
-  titled_ = TitleSettable();
+  if (TitleSettable()) title_.emplace();
 }
 
 namespace {
-
-// Tries `attempt` until it succeeds or `deadline` has passed.
-template <typename Attempt>
-bool TryUntil(std::chrono::steady_clock::time_point deadline, Attempt attempt) {
-  while (!attempt()) {
-    if (std::chrono::steady_clock::now() >= deadline) return false;
-    Nap(kGather);
-  }
-  return true;
-}
 
 // Runs `body` on a thread of its own; false when the system refuses one.
 template <typename Body>
@@ -74,18 +62,16 @@ bool StartThread(Body body) {
 }  // namespace
 
 void Console::Start(std::uint16_t port) {
-  figures_.port = port;
+  if (title_) title_->Figures({.port = port});
   recordsThreaded_ = StartThread([this] { WriteRecords(); });
   reportsThreaded_ = StartThread([this] { WriteReports(); });
-  // Written in line, the title could land inside a record. (Set only then:
-  // the writer reads it.)
-  if (!recordsThreaded_) titled_ = false;
+  // Written in line, the title could land inside a record. (Dropped only
+  // then: the writer reads it.)
+  if (!recordsThreaded_) title_.reset();
 }
 
 void Console::Figures(const TitleFigures& figures) {
-  if (!titled_) return;
-  std::lock_guard lock(figuresMutex_);
-  figures_ = figures;
+  if (title_) title_->Figures(figures);
 }
 
 void Console::Push(std::string_view records,
@@ -118,30 +104,14 @@ void Console::StopRecords() { backlog_.Close(); }
 
 void Console::End(std::chrono::steady_clock::time_point deadline) {
   if (reportsThreaded_) reports_.WaitUntilWritten(deadline);
-  if (!titled_) return;
-  // The writer may be inside a write the terminal never finishes: then it
-  // can set no title either, and the user's goes back all the same.
-  std::unique_lock title(titleMutex_, std::defer_lock);
-  if (TryUntil(deadline, [&] { return title.try_lock(); })) titleEnded_ = true;
-  // The terminal takes a slice's write whole, so the title goes back
-  // between two; one that stays stalled keeps ours.
-  TryUntil(deadline, RestoreTitle);
+  if (title_) title_->End(deadline);
 }
 
 void Console::UpdateTitle() {
-  const auto now = std::chrono::steady_clock::now();
-  if (now < nextTitle_) return;
-  TitleFigures figures;
-  {
-    std::lock_guard lock(figuresMutex_);
-    figures = figures_;
-  }
+  const auto now = TerminalTitle::Clock::now();
+  if (!title_->Due(now)) return;
   const auto lock = LockShared();
-  std::lock_guard title(titleMutex_);
-  if (titleEnded_ || shown_ == figures) return;
-  SetTitle(TitleText(figures));
-  shown_ = figures;
-  nextTitle_ = now + kTitleInterval;
+  title_->Show(now);
 }
 
 std::unique_lock<std::mutex> Console::LockShared() {
@@ -156,9 +126,9 @@ void Console::WriteRecords() {
   ConsoleBacklog::Turn turn;
   for (;;) {
     // A terminal's title is looked at once a second, records or none.
-    if (titled_) {
+    if (title_) {
       const bool took = backlog_.Take(
-          turn, std::chrono::steady_clock::now() + kTitleInterval);
+          turn, std::chrono::steady_clock::now() + TerminalTitle::kInterval);
       UpdateTitle();
       if (!took) continue;
     } else {

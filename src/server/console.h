@@ -17,6 +17,7 @@
 #include "server/console_backlog.h"
 #include "server/report_queue.h"
 #include "server/run_report.h"
+#include "server/terminal_title.h"
 
 namespace syslog_listen {
 
@@ -42,7 +43,7 @@ class Console {
   void Start(std::uint16_t port);
 
   // True when the terminal's title shows the server's figures.
-  bool titled() const { return titled_; }
+  bool titled() const { return title_.has_value(); }
   // The figures for the title, shown at most once a second, when changed.
   void Figures(const TitleFigures& figures);
 
@@ -68,8 +69,7 @@ class Console {
  private:
   [[noreturn]] void WriteRecords();
   [[noreturn]] void WriteReports();
-  // From the records' writer: the title, if a second has passed since it
-  // was last set and a figure changed.
+  // From the records' writer: the title, if it is due.
   void UpdateTitle();
   // Held while writing, where both go to the same pipe or terminal, so that
   // a report never lands inside a record. Never held by the end, which
@@ -83,16 +83,8 @@ class Console {
   bool reportsThreaded_ = false;
   ConsoleBacklog backlog_;
   ReportQueue reports_;
-  // The title: the figures as the receive path last gave them...
-  bool titled_ = false;
-  std::mutex figuresMutex_;
-  TitleFigures figures_;
-  // ... and as the writer last showed them. Held while the title is
-  // written; the end waits for it until its deadline only.
-  std::mutex titleMutex_;
-  std::optional<TitleFigures> shown_;
-  std::chrono::steady_clock::time_point nextTitle_{};
-  bool titleEnded_ = false;
+  // Where the terminal's title shows the server's figures.
+  std::optional<TerminalTitle> title_;
 };
 
 }  // namespace syslog_listen
