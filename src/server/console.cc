@@ -92,6 +92,10 @@ void Console::Report(std::string line) {
   }
 }
 
+void Console::Report(std::vector<std::string> lines) {
+  for (std::string& line : lines) Report(std::move(line));
+}
+
 bool Console::Flush(std::chrono::steady_clock::time_point deadline) {
   // Both threads write meanwhile: a stalled standard output costs the
   // reports nothing, nor the other way round.

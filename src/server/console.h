@@ -12,6 +12,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "records/record.h"
 #include "server/console_backlog.h"
@@ -51,6 +52,8 @@ class Console {
   void Push(std::string_view records, std::span<const std::size_t> ends);
   // A line for standard error; "" is nothing.
   void Report(std::string line);
+  // Lines for standard error, each as Report takes a line.
+  void Report(std::vector<std::string> lines);
   // Waits until everything handed over has been written, or `deadline` has
   // passed: a paused console must not hold up the end of the process. True
   // when everything was written.

@@ -10,6 +10,7 @@
 #include <utility>
 #include <vector>
 
+#include "common/deadline.h"
 #include "common/messages.h"
 #include "common/timestamp.h"
 #include "platform/account.h"
@@ -79,13 +80,6 @@ class ArrivalClock {
 // The message text: the datagram's bytes up to the first NUL.
 std::string_view TextOf(const Datagram& datagram) {
   return datagram.bytes.substr(0, datagram.bytes.find('\0'));
-}
-
-// The sooner of two waits in milliseconds, -1 standing for no end.
-int Sooner(int a, int b) {
-  if (a < 0) return b;
-  if (b < 0) return a;
-  return std::min(a, b);
 }
 
 // After a failed receive, pause longer each time it fails again in a row, so
@@ -243,7 +237,7 @@ class Receiver {
       if (annotate_) tally_.Sender(datagrams_[i].senderNetOrder);
       if (gathered_.Full()) WriteOut();
     }
-    ReportDrops(drops_.Check(Clock::now()));
+    console_.Report(drops_.Check(Clock::now()));
     ShowFigures();
   }
 
@@ -273,7 +267,7 @@ class Receiver {
   // the log file that takes nothing, is due (-1: as long as it takes).
   int UntilSomethingIsDue() {
     const Clock::time_point now = Clock::now();
-    ReportDrops(drops_.Check(now));
+    console_.Report(drops_.Check(now));
     ShowFigures();
     // Not on the way out: a stop is no sign of a sender that cannot reach
     // the server.
@@ -284,21 +278,6 @@ class Receiver {
     int wait = Sooner(drops_.MillisecondsUntilDue(now),
                       hint_.MillisecondsUntilDue(now));
     return log_.Holding() ? Sooner(wait, kRetryWriteMs) : wait;
-  }
-
-  // A drop report, the first with why the system dropped datagrams where
-  // it granted a smaller queue than asked for.
-  void ReportDrops(std::string line) {
-    if (line.empty()) return;
-    console_.Report(std::move(line));
-    if (queueExplained_) return;
-    queueExplained_ = true;
-    const long granted = GrantedReceiveQueue(socket_);
-    if (granted >= 0 && granted < kReceiveQueueBytes) {
-      console_.Report(Fill(kSmallQueue,
-                           GroupedDecimal(static_cast<std::uint64_t>(granted)),
-                           GroupedDecimal(kReceiveQueueBytes)));
-    }
   }
 
   // Asked to stop: what the socket already holds is recorded too, and the
@@ -312,7 +291,7 @@ class Receiver {
     } while (received > 0 && Clock::now() < deadline);
     WriteOut();
     console_.Report(log_.Last());
-    ReportDrops(drops_.Last());
+    console_.Report(drops_.Finish());
     // What the console has not shown by then, it never will: the account
     // counts it.
     const Clock::time_point shown = Clock::now() + kStopConsoleLimit;
@@ -332,7 +311,6 @@ class Receiver {
   Clock::time_point started_;
   RunTally tally_;
   QuietHint hint_;
-  bool queueExplained_ = false;
   bool privilegesDropped_ = false;
   Console console_;
   LogFile log_;
