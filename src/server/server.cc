@@ -16,11 +16,10 @@
 #include "platform/account.h"
 #include "server/console.h"
 #include "server/drop_report.h"
+#include "server/gathered.h"
 #include "server/log_file.h"
 #include "platform/platform.h"
 #include "server/run_report.h"
-#include "records/priority.h"
-#include "records/record.h"
 
 namespace syslog_listen {
 
@@ -28,16 +27,8 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// Records gather in memory and are written once this much has gathered, and
-// always before the server waits.
-constexpr std::size_t kWriteThreshold = 64 * 1024;
-// ... or once this many records have gathered, which bounds the list of
-// where they end.
-constexpr std::size_t kMaxGathered = 2048;
 // A nap between batches while datagrams flow.
 constexpr auto kNap = std::chrono::microseconds(100);
-// Room for the longest record: time stamp, annotation and a whole datagram.
-constexpr std::size_t kMaxRecord = kMaxDatagram + 256;
 // At a stop: how long the socket's queue may take to drain, and the console
 // to show what it was given.
 constexpr auto kStopDrainLimit = std::chrono::seconds(2);
@@ -77,79 +68,12 @@ class ArrivalClock {
   char text_[kTimestampLength] = {};
 };
 
-// The message text: the datagram's bytes up to the first NUL.
-std::string_view TextOf(const Datagram& datagram) {
-  return datagram.bytes.substr(0, datagram.bytes.find('\0'));
-}
-
 // After a failed receive, pause longer each time it fails again in a row, so
 // that a lasting fault cannot spin a core.
 void BackOff(int consecutiveFailures) {
   std::this_thread::sleep_for(
       std::chrono::milliseconds(std::min(consecutiveFailures, 100)));
 }
-
-// Records composed since the last write: the file's bytes, the console's
-// where they differ (annotation wording, escapes), and where each record
-// ends in each (one list when the console takes the file's bytes).
-class Gathered {
- public:
-  Gathered(std::optional<Output> console, bool annotate)
-      : console_(console), annotate_(annotate) {
-    file_.reserve(kWriteThreshold + kMaxRecord);
-    if (!console_) {
-      shown_ = nullptr;
-    } else if (annotate_ || *console_ != Output::kConsole) {
-      consoleBytes_.reserve(kWriteThreshold + kMaxRecord);
-      consoleEnds_.reserve(kMaxGathered);
-      shown_ = &consoleBytes_;
-    }
-    fileEnds_.reserve(kMaxGathered);
-  }
-  Gathered(const Gathered&) = delete;
-  Gathered& operator=(const Gathered&) = delete;
-
-  void Add(const Datagram& datagram, std::string_view arrival) {
-    const Message message{TextOf(datagram), arrival, datagram.senderNetOrder};
-    const PriorityHeader header = ParsePriority(message.text);
-    AppendRecord(file_, Output::kLogFile, message, header, annotate_);
-    fileEnds_.push_back(file_.size());
-    if (shown_ == nullptr || shown_ == &file_) return;
-    AppendRecord(*shown_, *console_, message, header, annotate_);
-    consoleEnds_.push_back(shown_->size());
-  }
-
-  bool Full() const {
-    return file_.size() >= kWriteThreshold || fileEnds_.size() >= kMaxGathered;
-  }
-  const std::string& file() const { return file_; }
-  std::span<const std::size_t> fileEnds() const { return fileEnds_; }
-  std::string_view console() const {
-    return shown_ != nullptr ? *shown_ : std::string_view();
-  }
-  std::span<const std::size_t> ends() const {
-    if (shown_ == nullptr) return {};
-    return shown_ == &file_ ? fileEnds_ : consoleEnds_;
-  }
-
-  void Clear() {
-    file_.clear();
-    consoleBytes_.clear();
-    consoleEnds_.clear();
-    fileEnds_.clear();
-  }
-
- private:
-  std::optional<Output> console_;
-  bool annotate_;
-  std::string file_;
-  std::string consoleBytes_;
-  // The console's bytes: the file's when both are the same, none without
-  // a console.
-  std::string* shown_ = &file_;
-  std::vector<std::size_t> fileEnds_;
-  std::vector<std::size_t> consoleEnds_;
-};
 
 // The datagram loop: drain the socket in batches, composing records into
 // one buffer per output; write the buffers out before every wait.
@@ -256,8 +180,8 @@ class Receiver {
   // costs the console records, never the file.
   void WriteOut() {
     console_.Report(log_.Write(gathered_.file(), gathered_.fileEnds()));
-    if (!gathered_.ends().empty()) {
-      console_.Push(gathered_.console(), gathered_.ends());
+    if (!gathered_.consoleEnds().empty()) {
+      console_.Push(gathered_.console(), gathered_.consoleEnds());
     }
     gathered_.Clear();
   }

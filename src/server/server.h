@@ -14,10 +14,6 @@
 
 namespace syslog_listen {
 
-// Largest datagram recorded whole; the bytes of a longer one past this are
-// dropped.
-inline constexpr int kMaxDatagram = 10000;
-
 // Prints `text` to standard output, flushes every stream, reports the line
 // `why` makes, if any, and ends the process with `code`.
 [[noreturn]] void ExitWith(int code, std::string_view text,
