@@ -79,18 +79,17 @@ void BackOff(int consecutiveFailures) {
 // one buffer per output; write the buffers out before every wait.
 class Receiver {
  public:
-  Receiver(SocketHandle socket, std::uint16_t port, std::string logName,
-           std::FILE* log, bool annotate)
-      : socket_(socket),
-        port_(port),
+  Receiver(const Startup& startup, bool annotate)
+      : socket_(startup.socket),
+        port_(startup.port),
         annotate_(annotate),
         started_(Clock::now()),
         hint_(started_),
-        log_(std::move(logName), log),
+        log_(startup.logName, startup.log),
         // Only the annotation shows the sender.
-        datagrams_(socket, kMaxDatagram, annotate),
+        datagrams_(startup.socket, kMaxDatagram, annotate),
         gathered_(console_.form(), annotate),
-        drops_(socket, Clock::now()) {
+        drops_(startup.socket, Clock::now()) {
     // Before the console's threads start: a capability is dropped per
     // thread, and one started earlier would keep it. After the console has
     // looked at the terminal, which root may own.
@@ -269,12 +268,16 @@ std::string BannerText(std::int16_t port, std::string_view timestamp) {
 
 Startup StartServer(const Settings& settings) {
   Startup startup;
-  const std::string logName = LogFileName(settings);
-  startup.log = OpenLogFile(logName);
+  startup.logName = LogFileName(settings);
+  // The port is bound as unsigned 16 bits but printed signed.
+  startup.port = static_cast<std::uint16_t>(settings.port);
+  startup.log = OpenLogFile(startup.logName);
   if (startup.log == nullptr) {
     const int error = LastSystemError();
-    startup.why = [logName, error] { return WhyOpenFailed(logName, error); };
-    startup.failure = Fill(kOpenLogFailed, logName);
+    startup.why = [name = startup.logName, error] {
+      return WhyOpenFailed(name, error);
+    };
+    startup.failure = Fill(kOpenLogFailed, startup.logName);
     startup.exitCode = kExitOpenLog;
     return startup;
   }
@@ -289,11 +292,11 @@ Startup StartServer(const Settings& settings) {
     startup.exitCode = kExitSocket;
     return startup;
   }
-  // The port is bound as unsigned 16 bits but printed signed.
-  const auto port = static_cast<std::uint16_t>(settings.port);
-  if (!BindAnyIPv4(startup.socket, port)) {
+  if (!BindAnyIPv4(startup.socket, startup.port)) {
     const int error = LastSystemError();
-    startup.why = [port, error] { return WhyBindFailed(port, error); };
+    startup.why = [port = startup.port, error] {
+      return WhyBindFailed(port, error);
+    };
     startup.failure = Fill(kBindFailed, std::to_string(settings.port));
     startup.exitCode = kExitBind;
   }
@@ -313,8 +316,7 @@ void RunServer(const Settings& settings) {
   std::setvbuf(stderr, nullptr, _IONBF, 0);
   // From here on a stop request lets the server keep what it holds first.
   WatchForStop();
-  Receiver receiver(startup.socket, static_cast<std::uint16_t>(settings.port),
-                    LogFileName(settings), startup.log, settings.annotate);
+  Receiver receiver(startup, settings.annotate);
   char started[kTimestampLength];
   Render(std::time(nullptr), started);
   receiver.Announce(
