@@ -4,21 +4,19 @@
 #include <chrono>
 #include <cstdio>
 #include <ctime>
-#include <optional>
 #include <span>
 #include <thread>
 #include <utility>
-#include <vector>
 
 #include "common/deadline.h"
 #include "common/messages.h"
 #include "common/timestamp.h"
 #include "platform/account.h"
+#include "platform/platform.h"
 #include "server/console.h"
 #include "server/drop_report.h"
 #include "server/gathered.h"
 #include "server/log_file.h"
-#include "platform/platform.h"
 #include "server/run_report.h"
 
 namespace syslog_listen {
@@ -80,8 +78,7 @@ void BackOff(int consecutiveFailures) {
 class Receiver {
  public:
   Receiver(const Startup& startup, bool annotate)
-      : socket_(startup.socket),
-        port_(startup.port),
+      : port_(startup.port),
         annotate_(annotate),
         started_(Clock::now()),
         hint_(started_),
@@ -97,16 +94,12 @@ class Receiver {
     console_.Start(port_);
   }
 
-  // The banner: console first, then the file.
+  // The banner, console first, then the file; once it is out, what the
+  // user should know of the user the server runs as.
   void Announce(std::string_view banner) {
     const std::size_t end = banner.size();
     if (console_.form()) console_.Push(banner, std::span(&end, 1));
     console_.Report(log_.Write(banner, std::span(&end, 1)));
-  }
-
-  // Once the banner is out: what the user should know of the user the
-  // server runs as.
-  void Settle() {
     if (!privilegesDropped_) {
       console_.Report(Fill(kPrivilegesKept, kUnprivilegedUser));
     }
@@ -116,31 +109,24 @@ class Receiver {
   [[noreturn]] void Run() {
     // Even the first wait ends when the hint is due: the hint is for a
     // server that never receives anything.
-    int wait = UntilSomethingIsDue();
+    int wait = DoWhatIsDue(Clock::now());
     int failures = 0;
     while (!StopRequested()) {
       const int received = datagrams_.Receive(wait);
-      if (received < 0) {
-        // A failed receive writes no record; those before it are written.
-        WriteOut();
-        BackOff(++failures);
-        wait = UntilSomethingIsDue();
-        continue;
-      }
-      failures = 0;
-      Take(received);
-      if (received == DatagramReceiver::kBatch) {
-        wait = 0;  // more are queued: take them before writing
-        continue;
-      }
-      // The queue is empty for now: everything is written before the next
-      // look. While datagrams flow, a nap rather than a sleep in the
-      // receive: a sleeping receiver costs the sender a wake-up per
-      // datagram or two, and the nap lets a batch gather. Where the system
-      // cannot nap that briefly, looking again at once would only find the
-      // queue as empty as it just was.
-      WriteOut();
-      wait = received > 0 && Nap(kNap) ? 0 : UntilSomethingIsDue();
+      Compose(received);
+      // Unless more are queued, to be taken first, everything is written
+      // before the next look (a failed receive writes no record).
+      const bool more = received == DatagramReceiver::kBatch;
+      if (!more) WriteOut();
+      failures = received < 0 ? failures + 1 : 0;
+      if (failures > 0) BackOff(failures);
+      const int due = DoWhatIsDue(Clock::now());
+      // While datagrams flow, a nap rather than a sleep in the receive: a
+      // sleeping receiver costs the sender a wake-up per datagram or two,
+      // and the nap lets a batch gather. Where the system cannot nap that
+      // briefly, looking again at once would only find the queue as empty
+      // as it just was.
+      wait = more || (received > 0 && Nap(kNap)) ? 0 : due;
     }
     Stop();
   }
@@ -148,7 +134,7 @@ class Receiver {
  private:
   // Composes a batch's records, writing them out whenever enough have
   // gathered. Nothing for an empty batch or a failed receive.
-  void Take(int received) {
+  void Compose(int received) {
     if (received <= 0) return;
     drops_.Traffic();
     hint_.Received();
@@ -160,18 +146,6 @@ class Receiver {
       if (annotate_) tally_.Sender(datagrams_[i].senderNetOrder);
       if (gathered_.Full()) WriteOut();
     }
-    console_.Report(drops_.Check(Clock::now()));
-    ShowFigures();
-  }
-
-  // What the terminal's title shows, where there is one.
-  void ShowFigures() {
-    if (!console_.titled()) return;
-    console_.Figures({.port = port_,
-                      .received = tally_.datagrams(),
-                      .dropped = drops_.Dropped(),
-                      .machine = drops_.MachineWide(),
-                      .senders = tally_.senders()});
   }
 
   // The file first; the console's records go to its writer, which takes
@@ -185,21 +159,26 @@ class Receiver {
     gathered_.Clear();
   }
 
-  // Reports drops, and the hint that nothing has arrived, when due;
-  // returns how long the receive may wait before one of them, or a try of
-  // the log file that takes nothing, is due (-1: as long as it takes).
-  int UntilSomethingIsDue() {
-    const Clock::time_point now = Clock::now();
+  // Reports drops and the hint when due, and gives the title its figures;
+  // returns how long the receive may wait before one of them, or another
+  // try of a log file that takes nothing, is due (kNever: no end).
+  int DoWhatIsDue(Clock::time_point now) {
     console_.Report(drops_.Check(now));
-    ShowFigures();
+    if (console_.titled()) {
+      console_.Figures({.port = port_,
+                        .received = tally_.datagrams(),
+                        .dropped = drops_.Dropped(),
+                        .machine = drops_.MachineWide(),
+                        .senders = tally_.senders()});
+    }
     // Not on the way out: a stop is no sign of a sender that cannot reach
     // the server.
     if (!StopRequested() && hint_.Due(now)) {
       console_.Report(
           NothingReceivedLine(port_, LocalAddresses(), FirewallAdvice(port_)));
     }
-    int wait = Sooner(drops_.MillisecondsUntilDue(now),
-                      hint_.MillisecondsUntilDue(now));
+    const int wait = Sooner(drops_.MillisecondsUntilDue(now),
+                            hint_.MillisecondsUntilDue(now));
     return log_.Holding() ? Sooner(wait, kRetryWriteMs) : wait;
   }
 
@@ -207,11 +186,12 @@ class Receiver {
   // console gets a moment to show it, before the process ends.
   [[noreturn]] void Stop() {
     const Clock::time_point deadline = Clock::now() + kStopDrainLimit;
-    int received;
-    do {
-      received = datagrams_.Receive(0);
-      Take(received);
-    } while (received > 0 && Clock::now() < deadline);
+    while (Clock::now() < deadline) {
+      const int received = datagrams_.Receive(0);
+      if (received <= 0) break;
+      Compose(received);
+      DoWhatIsDue(Clock::now());
+    }
     WriteOut();
     console_.Report(log_.Last());
     console_.Report(drops_.Finish());
@@ -228,7 +208,6 @@ class Receiver {
     EndAfterStop();
   }
 
-  SocketHandle socket_;
   std::uint16_t port_;
   bool annotate_;
   Clock::time_point started_;
@@ -321,7 +300,6 @@ void RunServer(const Settings& settings) {
   Render(std::time(nullptr), started);
   receiver.Announce(
       BannerText(settings.port, std::string_view(started, kTimestampLength)));
-  receiver.Settle();
   ReportRunning();
   receiver.Run();
 }
