@@ -6,7 +6,6 @@
 #include <ctime>
 #include <span>
 #include <thread>
-#include <utility>
 
 #include "common/deadline.h"
 #include "common/messages.h"
