@@ -1,6 +1,6 @@
 #include "server/drop_report.h"
 
-#include <algorithm>
+#include <utility>
 
 #include "common/counts.h"
 #include "common/messages.h"
@@ -13,7 +13,7 @@ void DropReport::Observe(std::uint32_t count) {
   lastCount_ = count;
 }
 
-std::string DropReport::Take(Clock::time_point now) {
+std::string DropReport::LineIfDue(Clock::time_point now) {
   if (!Pending() || MillisecondsUntilDue(now) > 0) return "";
   reported_ = total_;
   everReported_ = true;
@@ -23,16 +23,9 @@ std::string DropReport::Take(Clock::time_point now) {
 }
 
 int DropReport::MillisecondsUntilDue(Clock::time_point now) const {
-  if (!Pending()) return -1;
+  if (!Pending()) return kNever;
   if (!everReported_) return 0;
   return MillisecondsUntil(lastReport_ + kInterval, now);
-}
-
-int MillisecondsUntil(DropReport::Clock::time_point due,
-                      DropReport::Clock::time_point now) {
-  if (now >= due) return 0;
-  return static_cast<int>(
-      std::chrono::ceil<std::chrono::milliseconds>(due - now).count());
 }
 
 DropMonitor::DropMonitor(SocketHandle socket, Clock::time_point now)
@@ -54,16 +47,14 @@ void DropMonitor::Read(bool ours) {
   }
 }
 
-std::string DropMonitor::Check(Clock::time_point now) {
+std::vector<std::string> DropMonitor::Check(Clock::time_point now) {
   if (poll_.Due(now)) Read(poll_.Asked(now));
-  return report_.Take(now);
+  return Lines(report_.LineIfDue(now));
 }
 
 int DropMonitor::MillisecondsUntilDue(Clock::time_point now) const {
-  const int report = report_.MillisecondsUntilDue(now);
-  const int ask = poll_.MillisecondsUntilDue(now);
-  if (report < 0 || ask < 0) return std::max(report, ask);
-  return std::min(report, ask);
+  return Sooner(report_.MillisecondsUntilDue(now),
+                poll_.MillisecondsUntilDue(now));
 }
 
 std::optional<std::uint64_t> DropMonitor::SocketDrops() const {
@@ -71,10 +62,25 @@ std::optional<std::uint64_t> DropMonitor::SocketDrops() const {
   return report_.total();
 }
 
-std::string DropMonitor::Last() {
+std::vector<std::string> DropMonitor::Finish() {
   Read(poll_.traffic());
   // Whatever the time since the last report.
-  return report_.Take(Clock::time_point::max());
+  return Lines(report_.LineIfDue(Clock::time_point::max()));
+}
+
+std::vector<std::string> DropMonitor::Lines(std::string report) {
+  std::vector<std::string> lines;
+  if (report.empty()) return lines;
+  lines.push_back(std::move(report));
+  if (queueExplained_) return lines;
+  queueExplained_ = true;
+  const long granted = GrantedReceiveQueue(socket_);
+  if (granted >= 0 && granted < kReceiveQueueBytes) {
+    lines.push_back(Fill(kSmallQueue,
+                         GroupedDecimal(static_cast<std::uint64_t>(granted)),
+                         GroupedDecimal(kReceiveQueueBytes)));
+  }
+  return lines;
 }
 
 }  // namespace syslog_listen

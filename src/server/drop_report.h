@@ -10,7 +10,9 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
 
+#include "common/deadline.h"
 #include "platform/platform.h"
 
 namespace syslog_listen {
@@ -37,10 +39,10 @@ class DropReport {
   bool Pending() const { return total_ != reported_; }
 
   // The report line, if one is pending and the last report is at least
-  // kInterval before `now`; else "". Taking it marks it reported.
-  std::string Take(Clock::time_point now);
+  // kInterval before `now`; else "". A line returned counts as reported.
+  std::string LineIfDue(Clock::time_point now);
 
-  // Milliseconds until a pending report falls due (0: due now); -1 when
+  // Milliseconds until a pending report falls due (0: due now); kNever when
   // none is pending.
   int MillisecondsUntilDue(Clock::time_point now) const;
 
@@ -54,10 +56,6 @@ class DropReport {
   bool everReported_ = false;
   Clock::time_point lastReport_{};
 };
-
-// Milliseconds from `now` until `due`, rounded up; 0 once it has come.
-int MillisecondsUntil(DropReport::Clock::time_point due,
-                      DropReport::Clock::time_point now);
 
 // When to ask the system for its count of drops (asking costs more than a
 // datagram): at most once an interval while datagrams arrive, and once more
@@ -85,9 +83,9 @@ class DropPoll {
     next_ = now + DropReport::kInterval;
     return traffic;
   }
-  // Milliseconds until a question falls due; -1 when none will.
+  // Milliseconds until a question falls due; kNever when none will.
   int MillisecondsUntilDue(Clock::time_point now) const {
-    return traffic_ || whileQuiet_ ? MillisecondsUntil(next_, now) : -1;
+    return traffic_ || whileQuiet_ ? MillisecondsUntil(next_, now) : kNever;
   }
 
  private:
@@ -97,7 +95,9 @@ class DropPoll {
 };
 
 // The system's count of drops for the server's socket (or the machine),
-// asked for on DropPoll's schedule and reported through DropReport.
+// asked for on DropPoll's schedule and reported through DropReport; the
+// first report is followed by why the system dropped datagrams, where it
+// granted the socket a smaller queue than asked for (kReceiveQueueBytes).
 class DropMonitor {
  public:
   using Clock = DropReport::Clock;
@@ -107,15 +107,15 @@ class DropMonitor {
 
   // Datagrams have arrived.
   void Traffic() { poll_.Traffic(); }
-  // Asks the system if it is time to; the report line when one is due,
-  // else "".
-  std::string Check(Clock::time_point now);
-  // Milliseconds until Check has something to do; -1 when nothing will
+  // Asks the system if it is time to; the lines to report when a report is
+  // due, else none.
+  std::vector<std::string> Check(Clock::time_point now);
+  // Milliseconds until Check has something to do; kNever when nothing will
   // come due.
   int MillisecondsUntilDue(Clock::time_point now) const;
   // At the stop: asks once more, and reports growth not yet reported,
   // however recent the last report.
-  std::string Last();
+  std::vector<std::string> Finish();
   // The drops since the start, where the system counts them for the socket.
   std::optional<std::uint64_t> SocketDrops() const;
   // The drops since the start, for the socket or (MachineWide) the whole
@@ -126,12 +126,15 @@ class DropMonitor {
  private:
   // `ours`: whether datagrams arrived since the last read.
   void Read(bool ours);
+  // The lines for `report` (a report line or ""), the first with why.
+  std::vector<std::string> Lines(std::string report);
 
   SocketHandle socket_;
   std::uint32_t count_ = 0;  // before scope_, which is read into it
   DropScope scope_ = DropScope::kNone;
   DropReport report_;
   DropPoll poll_;
+  bool queueExplained_ = false;
 };
 
 }  // namespace syslog_listen

@@ -2,8 +2,8 @@
 
 #include <algorithm>
 
+#include "common/deadline.h"
 #include "common/messages.h"
-#include "server/drop_report.h"
 
 namespace syslog_listen {
 
@@ -83,7 +83,7 @@ bool QuietHint::Due(Clock::time_point now) {
 }
 
 int QuietHint::MillisecondsUntilDue(Clock::time_point now) const {
-  return armed_ ? MillisecondsUntil(due_, now) : -1;
+  return armed_ ? MillisecondsUntil(due_, now) : kNever;
 }
 
 std::string NothingReceivedLine(

@@ -78,7 +78,7 @@ class QuietHint {
   void Received() { armed_ = false; }
   // True once, when the hint is due.
   bool Due(Clock::time_point now);
-  // Milliseconds until it is due; -1 when it never will be.
+  // Milliseconds until it is due; kNever when it never will be.
   int MillisecondsUntilDue(Clock::time_point now) const;
 
  private:

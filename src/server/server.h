@@ -14,10 +14,6 @@
 
 namespace syslog_listen {
 
-// Largest datagram recorded whole; the bytes of a longer one past this are
-// dropped.
-inline constexpr int kMaxDatagram = 10000;
-
 // Prints `text` to standard output, flushes every stream, reports the line
 // `why` makes, if any, and ends the process with `code`.
 [[noreturn]] void ExitWith(int code, std::string_view text,
@@ -30,10 +26,13 @@ std::string LogFileName(const Settings& settings);
 // feed.
 std::string BannerText(std::int16_t port, std::string_view timestamp);
 
-// What start-up produced: the open log file and the bound socket, or the
-// message and exit code of the step that failed.
+// What start-up produced: the log file's name and the open file, the port
+// and the bound socket, or the message and exit code of the step that
+// failed.
 struct Startup {
+  std::string logName;
   std::FILE* log = nullptr;
+  std::uint16_t port = 0;  // the signed port's 16 bits
   SocketHandle socket = -1;
   std::string failure;  // empty when every step succeeded
   int exitCode = 0;
@@ -42,7 +41,7 @@ struct Startup {
   bool started() const { return failure.empty(); }
 };
 
-// Settles the log file name and opens the file, then starts the socket
+// Chooses the log file's name and opens the file, then starts the socket
 // interface, creates the socket and binds it, in that order, stopping at the
 // first step that fails. The file comes first, so a failure on the network
 // side still leaves it in place.

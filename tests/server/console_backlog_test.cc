@@ -1,4 +1,4 @@
-#include "server/console.h"
+#include "server/console_backlog.h"
 
 #include <gtest/gtest.h>
 

@@ -28,7 +28,7 @@ TEST(DropReport, FirstGrowthAtOnceThenAtMostOnceASecond) {
   const auto t0 = DropReport::Clock::time_point{} + std::chrono::hours(1);
   report.Observe(0);
   EXPECT_FALSE(report.Pending());
-  EXPECT_EQ("", report.Take(t0));
+  EXPECT_EQ("", report.LineIfDue(t0));
   EXPECT_EQ(-1, report.MillisecondsUntilDue(t0));
 
   report.Observe(1);
@@ -36,29 +36,29 @@ TEST(DropReport, FirstGrowthAtOnceThenAtMostOnceASecond) {
   EXPECT_EQ(
       "syslog-listen: 1 datagram dropped by the system since start "
       "(receive queue full)\n",
-      report.Take(t0));
+      report.LineIfDue(t0));
   EXPECT_FALSE(report.Pending());
 
   // Growth within the second waits for it to pass, then reports the total.
   report.Observe(7);
   report.Observe(12);
   EXPECT_EQ(700, report.MillisecondsUntilDue(t0 + milliseconds(300)));
-  EXPECT_EQ("", report.Take(t0 + milliseconds(300)));
-  EXPECT_EQ(Line(12), report.Take(t0 + milliseconds(1000)));
-  EXPECT_EQ("", report.Take(t0 + milliseconds(5000)));
+  EXPECT_EQ("", report.LineIfDue(t0 + milliseconds(300)));
+  EXPECT_EQ(Line(12), report.LineIfDue(t0 + milliseconds(1000)));
+  EXPECT_EQ("", report.LineIfDue(t0 + milliseconds(5000)));
 }
 
 TEST(DropReport, CountsAcrossAWrapOfTheSystemCounter) {
   DropReport report;
   const auto t0 = DropReport::Clock::time_point{} + std::chrono::hours(1);
   report.Observe(4294967290u);
-  EXPECT_EQ(Line(4294967290u), report.Take(t0));
+  EXPECT_EQ(Line(4294967290u), report.LineIfDue(t0));
   report.Observe(4);  // wrapped: 10 more
-  EXPECT_EQ(Line(4294967300ull), report.Take(t0 + std::chrono::seconds(1)));
+  EXPECT_EQ(Line(4294967300ull), report.LineIfDue(t0 + milliseconds(1000)));
   // A count kept since before the start (the machine's) reports its growth.
   DropReport machine(DropScope::kMachine, 4294967290u);
   machine.Observe(4);
-  EXPECT_EQ(MachineLine(10), machine.Take(t0));
+  EXPECT_EQ(MachineLine(10), machine.LineIfDue(t0));
 }
 
 // The machine's count holds every program's drops: what it grew by while
@@ -66,26 +66,25 @@ TEST(DropReport, CountsAcrossAWrapOfTheSystemCounter) {
 // that received nothing never reports any.
 TEST(DropMonitor, MachineDropsOnlyWhileDatagramsArrive) {
   using std::chrono::hours;
-  using std::chrono::seconds;
   const auto t0 = DropMonitor::Clock::time_point{} + hours(1);
   fake::script.machineDrops = 100;
   DropMonitor quiet(0, t0);
   *fake::script.machineDrops += 4491299;
-  EXPECT_EQ("", quiet.Check(t0 + hours(1)));
+  EXPECT_TRUE(quiet.Check(t0 + hours(1)).empty());
   *fake::script.machineDrops += 7;
-  EXPECT_EQ("", quiet.Last());
+  EXPECT_TRUE(quiet.Finish().empty());
   EXPECT_EQ(0u, quiet.Dropped());
 
   DropMonitor drops(0, t0);
   *fake::script.machineDrops += 5000;  // while quiet, asked once a second
   EXPECT_EQ(1000, drops.MillisecondsUntilDue(t0));
-  EXPECT_EQ("", drops.Check(t0 + hours(1)));
+  EXPECT_TRUE(drops.Check(t0 + hours(1)).empty());
   drops.Traffic();
   *fake::script.machineDrops += 1;
-  EXPECT_EQ(MachineLine(1), drops.Check(t0 + hours(1) + seconds(1)));
+  EXPECT_EQ(std::vector{MachineLine(1)}, drops.Check(t0 + hours(2)));
   drops.Traffic();
   *fake::script.machineDrops += 1233;
-  EXPECT_EQ(MachineLine(1234), drops.Last());
+  EXPECT_EQ(std::vector{MachineLine(1234)}, drops.Finish());
   fake::script.machineDrops.reset();
 }
 
