@@ -311,7 +311,7 @@ class Receiver {
       Take(received);
     } while (received > 0 && Clock::now() < deadline);
     WriteOut();
-    console_.Report(log_.Last());
+    console_.Report(log_.Finish());
     ReportDrops(drops_.Last());
     // What the console has not shown by then, it never will: the account
     // counts it.
