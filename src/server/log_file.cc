@@ -8,27 +8,24 @@
 
 namespace syslog_listen {
 
-namespace {
-
-// Each output's bytes are gathered and written in one piece: a stream
-// buffer would only copy them again, and hold them back from the file.
-void Unbuffered(std::FILE* file) {
-  if (file != nullptr) std::setvbuf(file, nullptr, _IONBF, 0);
-}
-
-}  // namespace
-
 LogFile::LogFile(std::string name, std::FILE* file)
+    : LogFile(std::move(name), PlatformDisk(), PlatformFile(file),
+              Clock::now()) {}
+
+LogFile::LogFile(std::string name, LogDisk& disk,
+                 std::unique_ptr<LogDisk::File> file, Clock::time_point now,
+                 std::size_t maxHeldBytes, std::size_t maxHeldRecords)
     : name_(std::move(name)),
       shownName_(TerminalEscaped(name_)),
-      file_(file),
-      following_(IsRegularFile(file)),
-      nextCheck_(Clock::now() + kCheckInterval) {
-  Unbuffered(file_);
-}
+      disk_(disk),
+      file_(std::move(file)),
+      maxHeldBytes_(maxHeldBytes),
+      maxHeldRecords_(maxHeldRecords),
+      following_(file_ != nullptr && file_->IsRegular()),
+      nextCheck_(now + kCheckInterval) {}
 
 std::string LogFile::CheckFollowable() {
-  if (!following_ || LookAtName(name_, file_) != NameState::kNoAccess) {
+  if (!following_ || file_->LookAtName(name_) != NameState::kNoAccess) {
     return "";
   }
   following_ = false;
@@ -36,57 +33,69 @@ std::string LogFile::CheckFollowable() {
 }
 
 std::string LogFile::Write(std::string_view bytes,
-                           std::span<const std::size_t> ends) {
+                           std::span<const std::size_t> ends,
+                           Clock::time_point now) {
   if (bytes.empty() && !Holding()) return "";
+  std::string report = FollowIfDue(now);
+  if (file_ == nullptr) return report;
+  const auto [text, textEnds] = FileText(bytes, ends);
+  // Those that wait go first, so that the new ones find room if there is.
+  if (Holding()) {
+    const FileWrite::Failure failure = WriteHeld();
+    if (Holding()) {
+      HoldBehind(text, textEnds);
+      return report + Failed(failure);
+    }
+    report += Resumed();
+  }
+  return report + WriteNew(text, textEnds);
+}
+
+std::string LogFile::FollowIfDue(Clock::time_point now) {
   // Checked before writing, so records that arrive a second or more after
   // a rotation, even after a long idle spell, go to the new file. While
   // records wait too: a full disk is often freed by deleting the log, and
   // its space comes back only once the deleted file is closed.
-  std::string report;
-  if (following_) {
-    const Clock::time_point now = Clock::now();
-    if (now >= nextCheck_) {
-      report = Follow(now);
-      nextCheck_ = now + kCheckInterval;
-    }
-  }
-  if (file_ == nullptr) return report;
-  const auto [text, textEnds] = FileText(bytes, ends);
-  // Those that wait go first, so that the new ones find room if there is.
-  FileWrite::Failure failure = FileWrite::Failure::kNone;
-  if (Holding()) {
-    const FileWrite result =
-        WriteToFile(file_, std::string_view(held_).substr(heldFrom_));
-    Advance(result.written);
-    failure = result.failure;
-    if (!Holding()) report += Resumed();
-  }
-  if (!Holding()) {
-    const FileWrite result = WriteToFile(file_, text);
-    if (result.failure == FileWrite::Failure::kNone) return report;
-    // Held from the start of the record the write cut, so that it can go
-    // whole to another file if this one loses its name meanwhile.
-    std::size_t start = 0;
-    for (const std::size_t end : textEnds) {
-      if (end <= result.written) start = end;
-    }
-    Hold(text.substr(start), textEnds, start);
-    Advance(result.written - start);
-    return report + Failed(result.failure);
-  }
-  // Behind those that wait, or lost whole once memory holds no more.
-  if (held_.size() - heldFrom_ + text.size() > kMaxHeldBytes ||
-      heldEnds_.size() + textEnds.size() > kMaxHeldRecords) {
-    lost_ += textEnds.size();
-  } else {
-    Hold(text, textEnds, 0);
-  }
-  return report + Failed(failure);
+  if (!following_ || now < nextCheck_) return "";
+  nextCheck_ = now + kCheckInterval;
+  return Follow(now);
 }
 
-std::string LogFile::Last() {
+FileWrite::Failure LogFile::WriteHeld() {
+  const FileWrite result =
+      file_->Write(std::string_view(held_).substr(heldFrom_));
+  Advance(result.written);
+  return result.failure;
+}
+
+std::string LogFile::WriteNew(std::string_view text,
+                              std::span<const std::size_t> ends) {
+  const FileWrite result = file_->Write(text);
+  if (result.failure == FileWrite::Failure::kNone) return "";
+  // Held from the start of the record the write cut, so that it can go
+  // whole to another file if this one loses its name meanwhile.
+  std::size_t start = 0;
+  for (const std::size_t end : ends) {
+    if (end <= result.written) start = end;
+  }
+  Hold(text.substr(start), ends, start);
+  Advance(result.written - start);
+  return Failed(result.failure);
+}
+
+void LogFile::HoldBehind(std::string_view text,
+                         std::span<const std::size_t> ends) {
+  if (held_.size() - heldFrom_ + text.size() > maxHeldBytes_ ||
+      heldEnds_.size() + ends.size() > maxHeldRecords_) {
+    lost_ += ends.size();
+  } else {
+    Hold(text, ends, 0);
+  }
+}
+
+std::string LogFile::Finish(Clock::time_point now) {
   if (!Holding()) return "";
-  std::string report = Write({}, {});
+  std::string report = Write({}, {}, now);
   if (!Holding()) return report;
   return report + Fill(kLogUnwritten,
                        Counted(lost_ + heldEnds_.size(), kRecordNoun),
@@ -147,11 +156,11 @@ std::string LogFile::Follow(Clock::time_point now) {
   // has a name (renamed, say): its rest in another file would leave it torn
   // in this one. Deleted, nobody reads it: it goes whole to the new file.
   const bool cut = Holding() && headStart_ < heldBase_ + heldFrom_;
-  if (cut && file_ != nullptr && LinksOf(file_) == FileLinks::kNamed) {
+  if (cut && file_ != nullptr && file_->Links() == FileLinks::kNamed) {
     return "";
   }
   const bool named =
-      file_ != nullptr && LookAtName(name_, file_) == NameState::kOpenFile;
+      file_ != nullptr && file_->LookAtName(name_) == NameState::kOpenFile;
   if (named || Reopen()) {
     reopenFailing_ = false;
     deletedReported_.reset();
@@ -159,7 +168,7 @@ std::string LogFile::Follow(Clock::time_point now) {
   }
   // Records kept in a file nobody can find are as good as lost: say so
   // while it lasts, not once.
-  if (file_ == nullptr || LinksOf(file_) != FileLinks::kNamed) {
+  if (file_ == nullptr || file_->Links() != FileLinks::kNamed) {
     if (deletedReported_ && now < *deletedReported_ + kDeletedInterval) {
       return "";
     }
@@ -173,19 +182,16 @@ std::string LogFile::Follow(Clock::time_point now) {
 }
 
 bool LogFile::Reopen() {
-  std::FILE* fresh = OpenLogFile(name_, /*regularFileOnly=*/true);
+  std::unique_ptr<LogDisk::File> fresh = disk_.Reopen(name_);
   if (fresh == nullptr && file_ != nullptr &&
-      LinksOf(file_) == FileLinks::kDeletePending) {
+      file_->Links() == FileLinks::kDeletePending) {
     // The name stays taken until the deleted file is closed. Every record
     // so far is written or held: nothing is lost by closing it first.
-    std::fclose(file_);
-    file_ = nullptr;
-    fresh = OpenLogFile(name_, /*regularFileOnly=*/true);
+    file_.reset();
+    fresh = disk_.Reopen(name_);
   }
   if (fresh == nullptr) return false;
-  if (file_ != nullptr) std::fclose(file_);
-  file_ = fresh;
-  Unbuffered(file_);
+  file_ = std::move(fresh);
   // A record the old file took in part goes whole to the new one.
   if (Holding()) heldFrom_ = static_cast<std::size_t>(headStart_ - heldBase_);
   return true;

@@ -9,12 +9,14 @@
 #include <cstdint>
 #include <cstdio>
 #include <deque>
+#include <memory>
 #include <optional>
 #include <span>
 #include <string>
 #include <string_view>
 
 #include "platform/platform.h"
+#include "server/log_disk.h"
 
 namespace syslog_listen {
 
@@ -35,6 +37,11 @@ class LogFile {
   // that is not a regular one (a FIFO or a device, named on purpose) is not
   // followed.
   LogFile(std::string name, std::FILE* file);
+  // The same on `disk`, from `now`, holding at most `maxHeldBytes` and
+  // `maxHeldRecords`.
+  LogFile(std::string name, LogDisk& disk, std::unique_ptr<LogDisk::File> file,
+          Clock::time_point now, std::size_t maxHeldBytes = kMaxHeldBytes,
+          std::size_t maxHeldRecords = kMaxHeldRecords);
   LogFile(const LogFile&) = delete;
   LogFile& operator=(const LogFile&) = delete;
 
@@ -44,15 +51,16 @@ class LogFile {
   std::string CheckFollowable();
 
   // Appends `bytes`, records that end at `ends` (ascending offsets into
-  // `bytes`). First, if a check is due, makes sure
-  // the name still names the open file; if not, opens the name again (no
-  // banner, and only as a regular file) and writes there. When it cannot,
-  // the open file is kept and the name tried again a second later.
+  // `bytes`). First, if a check is due at `now`, makes sure the name still
+  // names the open file; if not, opens the name again (no banner, and only
+  // as a regular file) and writes there. When it cannot, the open file is
+  // kept and the name tried again a second later.
   // Records that waited are written first; what the file does not take
   // waits, up to the bound. Returns the lines to report on standard error,
   // else "": once per streak of failures, or, while the open file has no
   // name left, once a minute; and when the file takes records again.
-  std::string Write(std::string_view bytes, std::span<const std::size_t> ends);
+  std::string Write(std::string_view bytes, std::span<const std::size_t> ends,
+                    Clock::time_point now = Clock::now());
 
   // True while records wait for the file to take them: Write tries again
   // even with nothing new.
@@ -60,9 +68,20 @@ class LogFile {
 
   // At the end: tries once more to write what waits; returns the lines
   // saying how many records never reached the file, else "".
-  std::string Last();
+  std::string Finish(Clock::time_point now = Clock::now());
 
  private:
+  // Looks at the name when a check is due.
+  std::string FollowIfDue(Clock::time_point now);
+  // Writes what waits, as much as the file takes; how the write failed.
+  FileWrite::Failure WriteHeld();
+  // Writes new records; what the file does not take waits. The line for a
+  // failure, else "".
+  std::string WriteNew(std::string_view text,
+                       std::span<const std::size_t> ends);
+  // Queues new records behind those that wait, or loses them whole once
+  // memory holds no more.
+  void HoldBehind(std::string_view text, std::span<const std::size_t> ends);
   // Keeps `text`, the rest of a batch from `skip` on, whose records end at
   // `ends` (offsets into the whole batch).
   void Hold(std::string_view text, std::span<const std::size_t> ends,
@@ -84,7 +103,10 @@ class LogFile {
 
   const std::string name_;
   const std::string shownName_;  // in reports, escaped as on a terminal
-  std::FILE* file_;
+  LogDisk& disk_;
+  std::unique_ptr<LogDisk::File> file_;
+  const std::size_t maxHeldBytes_;
+  const std::size_t maxHeldRecords_;
   bool following_;
   Clock::time_point nextCheck_;
   bool reopenFailing_ = false;

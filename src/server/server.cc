@@ -191,7 +191,7 @@ class Receiver {
       DoWhatIsDue(Clock::now());
     }
     WriteOut();
-    console_.Report(log_.Last());
+    console_.Report(log_.Finish());
     console_.Report(drops_.Finish());
     // What the console has not shown by then, it never will: the account
     // counts it.
