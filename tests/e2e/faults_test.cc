@@ -296,15 +296,15 @@ TEST(Faults, ControlCharactersReachATerminalOnlyEscaped) {
       "^[]0;owned^G^[[2Jhi^?\ntab\there\r\n^A\x9b\xc3\xa9\n"
       "\\u009B2J\\u009D0;t\\u009C ok^Mforged\nA\\xC2\x9b"
       "31mRED\n";
-  for (Console console : {Console::kPipe, Console::kTerminal}) {
+  for (Stdout console : {Stdout::kPipe, Stdout::kTerminal}) {
     // A pseudo-terminal is no Windows console.
-    if (console == Console::kTerminal && WindowsServer()) continue;
+    if (console == Stdout::kTerminal && WindowsServer()) continue;
     Running run({}, console);
     ASSERT_TRUE(run.ready());
     for (const std::string& datagram : sent) run.Send(datagram);
     const std::string banner = Banner(run.port());
     const std::string shown =
-        OnDisk(banner + (console == Console::kTerminal ? escaped : raw));
+        OnDisk(banner + (console == Stdout::kTerminal ? escaped : raw));
     std::string consoleText;
     EXPECT_TRUE(WaitUntil([&] {
       return (consoleText = MaskTimestamps(run.server().ConsoleText())) ==
@@ -327,13 +327,13 @@ TEST(Faults, ATerminalShowsSeverityColoursAndCountsInItsTitle) {
   // A second stop signal, which ends the server at once, still gives the
   // title back: both arrive together.
   const struct {
-    Console console;
+    Stdout console;
     const char* noColour;
     bool coloured;
     std::vector<int> signals;
-  } cases[] = {{Console::kTerminal, "NO_COLOR=", true, {SIGTERM}},
-               {Console::kTerminal, "NO_COLOR=1", false, {SIGINT, SIGTERM}},
-               {Console::kPipe, "NO_COLOR=", false, {SIGTERM}}};
+  } cases[] = {{Stdout::kTerminal, "NO_COLOR=", true, {SIGTERM}},
+               {Stdout::kTerminal, "NO_COLOR=1", false, {SIGINT, SIGTERM}},
+               {Stdout::kPipe, "NO_COLOR=", false, {SIGTERM}}};
   for (const auto& c : cases) {
     TempDir dir;
     const int port = FreeUdpPort();
@@ -343,7 +343,7 @@ TEST(Faults, ATerminalShowsSeverityColoursAndCountsInItsTitle) {
     UdpSocket sender;
     sender.SendTo(port, "<11>boom\n");
     sender.SendTo(port, "<14>fine\n");
-    const bool titled = c.console == Console::kTerminal;
+    const bool titled = c.console == Stdout::kTerminal;
     const std::string title = "\x1b]2;syslog-listen :" + std::to_string(port) +
                               " \u00b7 2 received\a";
     const std::string records =
@@ -375,7 +375,7 @@ TEST(Faults, ATerminalShowsSeverityColoursAndCountsInItsTitle) {
 // on standard error (which shares the pipe, as with 2>&1) with the number it
 // skipped, then the records that came later.
 TEST(Faults, AConsoleNobodyReadsCostsTheFileNothing) {
-  Running run({}, Console::kPipeWithErrors);
+  Running run({}, Stdout::kPipeWithErrors);
   ASSERT_TRUE(run.ready());
   constexpr int kCount = 4000;  // of 10000 bytes: more than the console queues
   const auto record = [](int i) {
@@ -437,7 +437,7 @@ TEST(Faults, AConsoleNobodyReadsCostsTheFileNothing) {
 // terminal did not get whole.
 TEST(Faults, AStopIsBoundedWhateverTheTerminalDoes) {
   if (WindowsServer()) GTEST_SKIP() << "a pseudo-terminal is no console";
-  for (Console console : {Console::kTerminalWithErrors, Console::kTerminal}) {
+  for (Stdout console : {Stdout::kTerminalWithErrors, Stdout::kTerminal}) {
     TempDir dir;
     const int port = FreeUdpPort();
     ChildProcess server(Behind({"env", "TERM=xterm"}, port), dir.path(),
@@ -453,7 +453,7 @@ TEST(Faults, AStopIsBoundedWhateverTheTerminalDoes) {
     WaitForSize(dir.path() / "test.log", RealSize(Banner(port) + records));
     server.Signal(SIGTERM);
     ASSERT_TRUE(server.WaitForStatus().has_value()) << "still running";
-    if (console == Console::kTerminalWithErrors) continue;
+    if (console == Stdout::kTerminalWithErrors) continue;
     // Whole records end in a line feed; the banner is one more.
     const std::string shown = server.ConsoleText();
     const auto whole = std::count(shown.begin(), shown.end(), '\n') - 1;
@@ -475,7 +475,7 @@ TEST(Faults, SignalsIgnoredAtStartStayIgnored) {
   TempDir dir;
   ChildProcess server(
       Behind({"sh", "-c", "trap '' HUP INT; exec \"$@\"", "sh"}, FreeUdpPort()),
-      dir.path(), Console::kFile, "");
+      dir.path(), Stdout::kFile, "");
   ASSERT_TRUE(WaitForBanner(dir.path() / "test.log"));
   server.Signal(SIGHUP);
   server.Signal(SIGINT);
@@ -490,7 +490,7 @@ TEST(Faults, SignalsIgnoredAtStartStayIgnored) {
 // key), the server's reports still reach standard error, and a stop ends
 // the server all the same.
 TEST(Faults, ReportsDoNotWaitForAStalledConsole) {
-  Running run({}, Console::kPipe);
+  Running run({}, Stdout::kPipe);
   ASSERT_TRUE(run.ready());
   // More than the pipe holds: the console's writer waits from here on.
   for (int i = 0; i < 200; ++i) {
@@ -553,7 +553,7 @@ TEST(Faults, AServiceStartHasTheFullQueueAndNoCapabilityLeft) {
       Behind({"setpriv", "--reuid=nobody", "--regid=nogroup", "--clear-groups",
               "--inh-caps=" + caps, "--ambient-caps=" + caps, "--"},
              port),
-      dir.path(), Console::kFile, "");
+      dir.path(), Stdout::kFile, "");
   ASSERT_TRUE(WaitForBanner(dir.path() / "test.log"));
   // Every thread's: a capability is held per thread.
   const std::string none =

@@ -131,7 +131,7 @@ TEST(Loopback, TakenPortFailsAfterCreatingTheFile) {
          "print('bound', flush=True)\n"
          "time.sleep(60)\n",
          std::to_string(port)},
-        dir.path(), Console::kPipe, "holder.");
+        dir.path(), Stdout::kPipe, "holder.");
     ASSERT_TRUE(WaitUntil([&] { return holder.ConsoleText() == "bound\n"; }));
     ServerProcess server({"-p", std::to_string(port)}, dir.path());
     EXPECT_EQ(6, server.WaitForExit());
@@ -147,7 +147,7 @@ TEST(Loopback, TakenPortFailsAfterCreatingTheFile) {
                                        "--regid=nogroup", "--clear-groups"};
   for (const std::string& word : ServerCommand()) asNobody.push_back(word);
   asNobody.insert(asNobody.end(), {"-p", "1", "-o", "test.log"});
-  ChildProcess server(asNobody, dir.path(), Console::kFile, "");
+  ChildProcess server(asNobody, dir.path(), Stdout::kFile, "");
   EXPECT_EQ(6, server.WaitForExit());
   EXPECT_EQ(
       "syslog-listen: ports below 1024 need root or the right to bind them: "
@@ -215,7 +215,7 @@ TEST(Loopback, StartUpFailuresAndCommandLineErrors) {
   // Wine gives a program on a terminal a console: there the name is shown
   // as the text it is, whatever the console's code page.
   TempDir dir;
-  ServerProcess server(cases[0].args, dir.path(), Console::kTerminal);
+  ServerProcess server(cases[0].args, dir.path(), Stdout::kTerminal);
   EXPECT_EQ(4, server.WaitForExit());
   EXPECT_TRUE(WaitUntil([&] {
     return server.ConsoleText().find(cases[0].output.substr(
@@ -226,7 +226,7 @@ TEST(Loopback, StartUpFailuresAndCommandLineErrors) {
 // A console that is closed or a pipe without reader must not cost a record:
 // the file gets everything, once.
 TEST(Loopback, RecordsReachTheFileWhenTheConsoleIsGone) {
-  for (Console console : {Console::kClosed, Console::kPipeWithoutReader}) {
+  for (Stdout console : {Stdout::kClosed, Stdout::kPipeWithoutReader}) {
     Running run({"-t"}, console);
     ASSERT_TRUE(run.ready()) << static_cast<int>(console);
     for (int i = 0; i < 50; ++i) run.Send("<13>m" + std::to_string(i) + "\n");

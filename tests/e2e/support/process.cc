@@ -43,7 +43,7 @@ namespace {
 
 // In the child: set up the console, then exec; never returns.
 [[noreturn]] void ExecChild(const std::vector<std::string>& command,
-                            const std::filesystem::path& dir, Console console,
+                            const std::filesystem::path& dir, Stdout console,
                             int consoleFd, const std::string& stem) {
   if (chdir(dir.c_str()) != 0) _exit(126);
   const int err =
@@ -53,7 +53,7 @@ namespace {
     close(err);
   }
   switch (console) {
-    case Console::kFile: {
+    case Stdout::kFile: {
       const int out = open((stem + "console.out").c_str(),
                            O_WRONLY | O_CREAT | O_TRUNC, 0644);
       if (out < 0) _exit(126);
@@ -63,22 +63,22 @@ namespace {
       }
       break;
     }
-    case Console::kClosed:
+    case Stdout::kClosed:
       close(1);
       break;
-    case Console::kNullWithErrorsStalled: {
+    case Stdout::kNullWithErrorsStalled: {
       const int null = open("/dev/null", O_WRONLY);
       dup2(null, 1);
       dup2(consoleFd, 2);
       break;
     }
-    case Console::kPipeWithErrors:
-    case Console::kTerminalWithErrors:
+    case Stdout::kPipeWithErrors:
+    case Stdout::kTerminalWithErrors:
       dup2(consoleFd, 2);
       [[fallthrough]];
-    case Console::kPipeWithoutReader:
-    case Console::kPipe:
-    case Console::kTerminal:
+    case Stdout::kPipeWithoutReader:
+    case Stdout::kPipe:
+    case Stdout::kTerminal:
       dup2(consoleFd, 1);
       break;
   }
@@ -164,19 +164,19 @@ TempDir::~TempDir() {
 }
 
 ChildProcess::ChildProcess(const std::vector<std::string>& command,
-                           const std::filesystem::path& dir, Console console,
+                           const std::filesystem::path& dir, Stdout console,
                            std::string stem)
     : dir_(dir), stem_(std::move(stem)) {
   // ours: the end we keep (or close at once); theirs: the child's stdout.
   int ours = -1;
   int theirs = -1;
-  if (console == Console::kPipe || console == Console::kPipeWithErrors ||
-      console == Console::kPipeWithoutReader) {
+  if (console == Stdout::kPipe || console == Stdout::kPipeWithErrors ||
+      console == Stdout::kPipeWithoutReader) {
     int ends[2];
     if (pipe2(ends, O_CLOEXEC) != 0) Fail("pipe");
     ours = ends[0];
     theirs = ends[1];
-  } else if (console == Console::kNullWithErrorsStalled) {
+  } else if (console == Stdout::kNullWithErrorsStalled) {
     int ends[2];
     if (pipe2(ends, O_CLOEXEC) != 0) Fail("pipe");
     errorsFd_ = ends[0];
@@ -189,8 +189,8 @@ ChildProcess::ChildProcess(const std::vector<std::string>& command,
     }
     fcntl(theirs, F_SETFL, 0);
     fcntl(errorsFd_, F_SETFL, O_NONBLOCK);
-  } else if (console == Console::kTerminal ||
-             console == Console::kTerminalWithErrors) {
+  } else if (console == Stdout::kTerminal ||
+             console == Stdout::kTerminalWithErrors) {
     ours = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
     if (ours < 0 || grantpt(ours) != 0 || unlockpt(ours) != 0) Fail("pty");
     theirs = open(ptsname(ours), O_RDWR | O_NOCTTY | O_CLOEXEC);
@@ -204,7 +204,7 @@ ChildProcess::ChildProcess(const std::vector<std::string>& command,
   if (pid_ < 0) Fail("fork");
   if (pid_ == 0) ExecChild(command, dir, console, theirs, stem_);
   if (theirs >= 0) close(theirs);
-  if (console == Console::kPipeWithoutReader) {
+  if (console == Stdout::kPipeWithoutReader) {
     // The reader goes before the server writes anything: like `| head -0`.
     close(ours);
   } else if (ours >= 0) {
@@ -285,7 +285,7 @@ std::vector<std::string> WithServer(const std::vector<std::string>& args) {
 }  // namespace
 
 ServerProcess::ServerProcess(const std::vector<std::string>& args,
-                             const std::filesystem::path& dir, Console console)
+                             const std::filesystem::path& dir, Stdout console)
     : ChildProcess(WithServer(args), dir, console, "") {}
 
 std::vector<std::string> Peer(const std::string& program) {
@@ -313,7 +313,7 @@ std::vector<std::string> Peer(const std::string& program) {
 int RunToEnd(const std::vector<std::string>& command,
              const std::filesystem::path& dir) {
   ChildProcess child(
-      command, dir, Console::kFile,
+      command, dir, Stdout::kFile,
       std::filesystem::path(command[0]).filename().string() + ".");
   return child.WaitForExit().value_or(-1);
 }
@@ -372,7 +372,7 @@ std::vector<std::string> RunningArgs(int port,
 
 }  // namespace
 
-Running::Running(const std::vector<std::string>& extra, Console console)
+Running::Running(const std::vector<std::string>& extra, Stdout console)
     : port_(FreeUdpPort()),
       server_(RunningArgs(port_, extra), dir_.path(), console) {
   ready_ = WaitForBanner(log());

@@ -78,7 +78,7 @@ class TempDir {
 // which standard error shares, as with 2>&1), a pseudo-terminal in raw
 // mode that we read (which standard error may share), or the null device,
 // with standard error a pipe that is full until we read it (ErrorText).
-enum class Console {
+enum class Stdout {
   kFile,
   kClosed,
   kPipeWithoutReader,
@@ -96,7 +96,7 @@ enum class Console {
 class ChildProcess {
  public:
   ChildProcess(const std::vector<std::string>& command,
-               const std::filesystem::path& dir, Console console,
+               const std::filesystem::path& dir, Stdout console,
                std::string stem);
   ~ChildProcess();
   ChildProcess(const ChildProcess&) = delete;
@@ -135,7 +135,7 @@ class ServerProcess : public ChildProcess {
  public:
   ServerProcess(const std::vector<std::string>& args,
                 const std::filesystem::path& dir,
-                Console console = Console::kFile);
+                Stdout console = Stdout::kFile);
 };
 
 // Runs `command` in `dir` to its end (within the wait limit, else kills
@@ -161,7 +161,7 @@ long ResidentKiB(pid_t pid);
 class Running {
  public:
   explicit Running(const std::vector<std::string>& extra = {},
-                   Console console = Console::kFile);
+                   Stdout console = Stdout::kFile);
   bool ready() const { return ready_; }
   int port() const { return port_; }
   const std::filesystem::path& dir() const { return dir_.path(); }
