@@ -288,6 +288,12 @@ ServerProcess::ServerProcess(const std::vector<std::string>& args,
                              const std::filesystem::path& dir, Stdout console)
     : ChildProcess(WithServer(args), dir, console, "") {}
 
+std::vector<std::string> Behind(std::vector<std::string> prefix, int port) {
+  for (const std::string& word : ServerCommand()) prefix.push_back(word);
+  prefix.insert(prefix.end(), {"-p", std::to_string(port), "-o", "test.log"});
+  return prefix;
+}
+
 std::vector<std::string> Peer(const std::string& program) {
   // Where each program lies in its unpacked package, and what it needs to
   // find its libraries and modules there.

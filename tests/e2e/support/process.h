@@ -138,6 +138,9 @@ class ServerProcess : public ChildProcess {
                 Stdout console = Stdout::kFile);
 };
 
+// The server's command, run by `prefix`, on `port` with -o test.log.
+std::vector<std::string> Behind(std::vector<std::string> prefix, int port);
+
 // Runs `command` in `dir` to its end (within the wait limit, else kills
 // it); its exit code, or -1. Its outputs go to dir/<name>.console.out and
 // dir/<name>.stderr.out, where <name> is the file name of the program.
