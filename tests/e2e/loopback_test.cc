@@ -135,11 +135,10 @@ TEST(Loopback, TakenPortFailsAfterCreatingTheFile) {
   }
   if (geteuid() != 0 || Launched()) return;
   TempDir dir;
-  std::vector<std::string> asNobody = {"setpriv", "--reuid=nobody",
-                                       "--regid=nogroup", "--clear-groups"};
-  for (const std::string& word : ServerCommand()) asNobody.push_back(word);
-  asNobody.insert(asNobody.end(), {"-p", "1", "-o", "test.log"});
-  ChildProcess server(asNobody, dir.path(), Stdout::kFile, "");
+  ChildProcess server(
+      Behind({"setpriv", "--reuid=nobody", "--regid=nogroup", "--clear-groups"},
+             1),
+      dir.path(), Stdout::kFile, "");
   EXPECT_EQ(6, server.WaitForExit());
   EXPECT_EQ(
       "syslog-listen: ports below 1024 need root or the right to bind them: "
