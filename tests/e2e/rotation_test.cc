@@ -122,7 +122,7 @@ TEST(Rotation, NameThatCannotBeReopenedIsReported) {
     makeLogs();
     const int port = FreeUdpPort();
     ServerProcess server({"-p", std::to_string(port), "-o", "logs/test.log"},
-                         dir.path(), Console::kNullWithErrorsStalled);
+                         dir.path(), Stdout::kNullWithErrorsStalled);
     ASSERT_TRUE(WaitForBanner(logs / "test.log"));
     fs::path kept;  // where the records go meanwhile, where readable
     int fifoReader = -1;

@@ -137,7 +137,7 @@ TEST_F(Senders, SyslogNgForwardsItsOwnMessages) {
                    {"--foreground", "--no-caps", "--cfgfile", config.string(),
                     "--persist-file", at + "persist", "--pidfile", at + "pid",
                     "--control", at + "control"});
-    ChildProcess syslogNg(command, run_.dir(), Console::kFile, "syslog-ng.");
+    ChildProcess syslogNg(command, run_.dir(), Stdout::kFile, "syslog-ng.");
     ASSERT_TRUE(WaitUntil([&] {
       for (std::string& datagram : capture_.ReceiveUntilQuiet(10ms)) {
         sent.push_back(std::move(datagram));

@@ -1,12 +1,8 @@
-#include "support/harness.h"
+#include "support/process.h"
 
-#include <arpa/inet.h>
 #include <fcntl.h>
-#include <netinet/in.h>
-#include <poll.h>
 #include <pwd.h>
 #include <signal.h>
-#include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
@@ -14,8 +10,6 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdint>
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
@@ -24,6 +18,9 @@
 #include <sstream>
 #include <stdexcept>
 #include <thread>
+
+#include "support/text.h"
+#include "support/udp.h"
 
 namespace e2e {
 
@@ -36,21 +33,17 @@ const char* Env(const char* name) {
   return value != nullptr && *value != '\0' ? value : nullptr;
 }
 
+}  // namespace
+
 [[noreturn]] void Fail(const std::string& what) {
   throw std::runtime_error(what + ": " + std::strerror(errno));
 }
 
-sockaddr_in Loopback(int port, bool anyAddress) {
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_port = htons(static_cast<std::uint16_t>(port));
-  address.sin_addr.s_addr = htonl(anyAddress ? INADDR_ANY : INADDR_LOOPBACK);
-  return address;
-}
+namespace {
 
 // In the child: set up the console, then exec; never returns.
 [[noreturn]] void ExecChild(const std::vector<std::string>& command,
-                            const std::filesystem::path& dir, Console console,
+                            const std::filesystem::path& dir, Stdout console,
                             int consoleFd, const std::string& stem) {
   if (chdir(dir.c_str()) != 0) _exit(126);
   const int err =
@@ -60,7 +53,7 @@ sockaddr_in Loopback(int port, bool anyAddress) {
     close(err);
   }
   switch (console) {
-    case Console::kFile: {
+    case Stdout::kFile: {
       const int out = open((stem + "console.out").c_str(),
                            O_WRONLY | O_CREAT | O_TRUNC, 0644);
       if (out < 0) _exit(126);
@@ -70,22 +63,22 @@ sockaddr_in Loopback(int port, bool anyAddress) {
       }
       break;
     }
-    case Console::kClosed:
+    case Stdout::kClosed:
       close(1);
       break;
-    case Console::kNullWithErrorsStalled: {
+    case Stdout::kNullWithErrorsStalled: {
       const int null = open("/dev/null", O_WRONLY);
       dup2(null, 1);
       dup2(consoleFd, 2);
       break;
     }
-    case Console::kPipeWithErrors:
-    case Console::kTerminalWithErrors:
+    case Stdout::kPipeWithErrors:
+    case Stdout::kTerminalWithErrors:
       dup2(consoleFd, 2);
       [[fallthrough]];
-    case Console::kPipeWithoutReader:
-    case Console::kPipe:
-    case Console::kTerminal:
+    case Stdout::kPipeWithoutReader:
+    case Stdout::kPipe:
+    case Stdout::kTerminal:
       dup2(consoleFd, 1);
       break;
   }
@@ -128,16 +121,6 @@ bool WindowsServer() {
 
 bool Launched() { return Env("SYSLOG_LISTEN_LAUNCHER") != nullptr; }
 
-std::string OnDisk(std::string_view text) {
-  if (!WindowsServer()) return std::string(text);
-  std::string out;
-  for (char c : text) {
-    if (c == '\n') out.push_back('\r');
-    out.push_back(c);
-  }
-  return out;
-}
-
 std::chrono::milliseconds WaitLimit() {
   const char* seconds = Env("SYSLOG_LISTEN_WAIT");
   return std::chrono::seconds(seconds != nullptr ? std::atoi(seconds) : 20);
@@ -155,101 +138,6 @@ bool WaitUntil(const std::function<bool()>& done) {
 std::string ReadFile(const std::filesystem::path& path) {
   std::ifstream in(path, std::ios::binary);
   return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
-int SignedPort(int port) {
-  return static_cast<std::int16_t>(static_cast<std::uint16_t>(port));
-}
-
-std::string Mismatch(const std::string& expected, const std::string& actual) {
-  if (expected == actual) return "";
-  std::size_t at = 0;
-  while (at < expected.size() && at < actual.size() &&
-         expected[at] == actual[at]) {
-    ++at;
-  }
-  const std::size_t from = at < 40 ? 0 : at - 40;
-  auto excerpt = [&](const std::string& text) {
-    std::string shown;
-    for (char c : text.substr(from, 80)) {
-      const auto byte = static_cast<unsigned char>(c);
-      if (byte >= 32 && byte < 127 && c != '\\') {
-        shown.push_back(c);
-      } else {
-        char escaped[8];
-        std::snprintf(escaped, sizeof escaped, "\\x%02x", byte);
-        shown += escaped;
-      }
-    }
-    return shown;
-  };
-  return "expected " + std::to_string(expected.size()) + " bytes, got " +
-         std::to_string(actual.size()) + "; first difference at byte " +
-         std::to_string(at) + "\n  expected: ..." + excerpt(expected) +
-         "\n  actual:   ..." + excerpt(actual);
-}
-
-namespace {
-
-// True when `text` at `at` holds a time stamp: "Mon Jun 02 09:05:07 2025".
-bool TimestampAt(const std::string& text, std::size_t at) {
-  static constexpr std::string_view kDays = "SunMonTueWedThuFriSat";
-  static constexpr std::string_view kMonths =
-      "JanFebMarAprMayJunJulAugSepOctNovDec";
-  static constexpr std::string_view kShape = "www mmm 00 00:00:00 0000";
-  if (text.size() - at < kShape.size()) return false;
-  for (std::size_t i = 0; i < kShape.size(); ++i) {
-    const char c = text[at + i];
-    const bool ok = kShape[i] == '0'   ? c >= '0' && c <= '9'
-                    : kShape[i] == 'w' ? true
-                    : kShape[i] == 'm' ? true
-                                       : c == kShape[i];
-    if (!ok) return false;
-  }
-  const auto day = kDays.find(text.substr(at, 3));
-  const auto month = kMonths.find(text.substr(at + 4, 3));
-  return day != std::string_view::npos && day % 3 == 0 &&
-         month != std::string_view::npos && month % 3 == 0;
-}
-
-}  // namespace
-
-std::string MaskTimestamps(const std::string& text) {
-  std::string masked;
-  for (std::size_t at = 0; at < text.size();) {
-    if (TimestampAt(text, at)) {
-      masked += "<time>";
-      at += 24;
-    } else {
-      masked.push_back(text[at++]);
-    }
-  }
-  return masked;
-}
-
-std::string MaskRunTime(std::string text) {
-  constexpr std::string_view kHead = "stopped after ";
-  for (auto at = text.find(kHead); at != std::string::npos;
-       at = text.find(kHead, at)) {
-    at += kHead.size();
-    text.replace(at, text.find(';', at) - at, "<time>");
-  }
-  return text;
-}
-
-std::string Banner(int port) {
-  return "syslog server(port:" + std::to_string(SignedPort(port)) +
-         ") started on <time>\n";
-}
-
-std::size_t RealSize(const std::string& masked) {
-  constexpr std::string_view kMask = "<time>";
-  std::size_t size = masked.size();
-  for (auto at = masked.find(kMask); at != std::string::npos;
-       at = masked.find(kMask, at + 1)) {
-    size += 24 - kMask.size();
-  }
-  return size;
 }
 
 void GiveToServer(const std::filesystem::path& dir) {
@@ -275,63 +163,20 @@ TempDir::~TempDir() {
   std::filesystem::remove_all(path_, ignored);
 }
 
-UdpSocket::UdpSocket(int port, bool anyAddress) {
-  fd_ = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-  if (fd_ < 0) Fail("socket");
-  // Room for everything a sender under test sends before we read it.
-  const int queue = 8 << 20;
-  if (setsockopt(fd_, SOL_SOCKET, SO_RCVBUFFORCE, &queue, sizeof queue) != 0) {
-    setsockopt(fd_, SOL_SOCKET, SO_RCVBUF, &queue, sizeof queue);
-  }
-  sockaddr_in address = Loopback(port, anyAddress);
-  if (bind(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
-    Fail("bind");
-  }
-  socklen_t length = sizeof address;
-  getsockname(fd_, reinterpret_cast<sockaddr*>(&address), &length);
-  port_ = ntohs(address.sin_port);
-}
-
-UdpSocket::~UdpSocket() { close(fd_); }
-
-void UdpSocket::SendTo(int port, std::string_view bytes) const {
-  const sockaddr_in to = Loopback(port, false);
-  if (sendto(fd_, bytes.data(), bytes.size(), 0,
-             reinterpret_cast<const sockaddr*>(&to), sizeof to) < 0) {
-    Fail("sendto");
-  }
-}
-
-std::vector<std::string> UdpSocket::ReceiveUntilQuiet(
-    std::chrono::milliseconds quiet) {
-  std::vector<std::string> datagrams;
-  char buffer[65536];
-  for (;;) {
-    pollfd readable{fd_, POLLIN, 0};
-    if (poll(&readable, 1, static_cast<int>(quiet.count())) <= 0) break;
-    const ssize_t n = recv(fd_, buffer, sizeof buffer, 0);
-    if (n < 0) break;
-    datagrams.emplace_back(buffer, static_cast<std::size_t>(n));
-  }
-  return datagrams;
-}
-
-int FreeUdpPort() { return UdpSocket(0, true).port(); }
-
 ChildProcess::ChildProcess(const std::vector<std::string>& command,
-                           const std::filesystem::path& dir, Console console,
+                           const std::filesystem::path& dir, Stdout console,
                            std::string stem)
     : dir_(dir), stem_(std::move(stem)) {
   // ours: the end we keep (or close at once); theirs: the child's stdout.
   int ours = -1;
   int theirs = -1;
-  if (console == Console::kPipe || console == Console::kPipeWithErrors ||
-      console == Console::kPipeWithoutReader) {
+  if (console == Stdout::kPipe || console == Stdout::kPipeWithErrors ||
+      console == Stdout::kPipeWithoutReader) {
     int ends[2];
     if (pipe2(ends, O_CLOEXEC) != 0) Fail("pipe");
     ours = ends[0];
     theirs = ends[1];
-  } else if (console == Console::kNullWithErrorsStalled) {
+  } else if (console == Stdout::kNullWithErrorsStalled) {
     int ends[2];
     if (pipe2(ends, O_CLOEXEC) != 0) Fail("pipe");
     errorsFd_ = ends[0];
@@ -344,8 +189,8 @@ ChildProcess::ChildProcess(const std::vector<std::string>& command,
     }
     fcntl(theirs, F_SETFL, 0);
     fcntl(errorsFd_, F_SETFL, O_NONBLOCK);
-  } else if (console == Console::kTerminal ||
-             console == Console::kTerminalWithErrors) {
+  } else if (console == Stdout::kTerminal ||
+             console == Stdout::kTerminalWithErrors) {
     ours = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
     if (ours < 0 || grantpt(ours) != 0 || unlockpt(ours) != 0) Fail("pty");
     theirs = open(ptsname(ours), O_RDWR | O_NOCTTY | O_CLOEXEC);
@@ -359,7 +204,7 @@ ChildProcess::ChildProcess(const std::vector<std::string>& command,
   if (pid_ < 0) Fail("fork");
   if (pid_ == 0) ExecChild(command, dir, console, theirs, stem_);
   if (theirs >= 0) close(theirs);
-  if (console == Console::kPipeWithoutReader) {
+  if (console == Stdout::kPipeWithoutReader) {
     // The reader goes before the server writes anything: like `| head -0`.
     close(ours);
   } else if (ours >= 0) {
@@ -429,21 +274,6 @@ std::string ChildProcess::ErrorText() {
 
 std::string ChildProcess::Reports() { return WithoutMachineDrops(ErrorText()); }
 
-std::string WithoutMachineDrops(std::string text) {
-  static constexpr std::string_view kLine =
-      " dropped on this machine (all programs) while datagrams arrived here "
-      "(receive queues full or other errors)";
-  // Anywhere, not only between lines: wine may split a block of records
-  // written to a pipe, and a report land whole between its parts.
-  for (auto at = text.find(kLine); at != std::string::npos;
-       at = text.find(kLine, at)) {
-    at = text.rfind("syslog-listen: ", at);
-    const std::size_t end = text.find('\n', at);
-    text.erase(at, end == std::string::npos ? end : end + 1 - at);
-  }
-  return text;
-}
-
 namespace {
 
 std::vector<std::string> WithServer(const std::vector<std::string>& args) {
@@ -455,8 +285,14 @@ std::vector<std::string> WithServer(const std::vector<std::string>& args) {
 }  // namespace
 
 ServerProcess::ServerProcess(const std::vector<std::string>& args,
-                             const std::filesystem::path& dir, Console console)
+                             const std::filesystem::path& dir, Stdout console)
     : ChildProcess(WithServer(args), dir, console, "") {}
+
+std::vector<std::string> Behind(std::vector<std::string> prefix, int port) {
+  for (const std::string& word : ServerCommand()) prefix.push_back(word);
+  prefix.insert(prefix.end(), {"-p", std::to_string(port), "-o", "test.log"});
+  return prefix;
+}
 
 std::vector<std::string> Peer(const std::string& program) {
   // Where each program lies in its unpacked package, and what it needs to
@@ -483,45 +319,9 @@ std::vector<std::string> Peer(const std::string& program) {
 int RunToEnd(const std::vector<std::string>& command,
              const std::filesystem::path& dir) {
   ChildProcess child(
-      command, dir, Console::kFile,
+      command, dir, Stdout::kFile,
       std::filesystem::path(command[0]).filename().string() + ".");
   return child.WaitForExit().value_or(-1);
-}
-
-namespace {
-
-// The fields of the line of /proc/net/udp for the socket bound to `port`:
-// sl local_address rem_address st tx_queue:rx_queue ... drops.
-std::vector<std::string> UdpSocketLine(int port) {
-  std::ifstream table("/proc/net/udp");
-  char local[32];
-  std::snprintf(local, sizeof local, ":%04X", port);
-  std::string line;
-  std::getline(table, line);  // heading
-  while (std::getline(table, line)) {
-    std::istringstream in(line);
-    std::vector<std::string> fields;
-    for (std::string field; in >> field;) fields.push_back(field);
-    const std::string& address = fields.size() > 1 ? fields[1] : line;
-    if (address.size() >= 5 &&
-        address.compare(address.size() - 5, 5, local) == 0) {
-      return fields;
-    }
-  }
-  return {};
-}
-
-}  // namespace
-
-long ReceiveQueueBytes(int port) {
-  const std::vector<std::string> fields = UdpSocketLine(port);
-  if (fields.size() < 5) return -1;
-  return std::stol(fields[4].substr(fields[4].find(':') + 1), nullptr, 16);
-}
-
-long DroppedAt(int port) {
-  const std::vector<std::string> fields = UdpSocketLine(port);
-  return fields.size() < 13 ? -1 : std::stol(fields.back());
 }
 
 bool WaitingInReceive(pid_t pid) {
@@ -546,18 +346,6 @@ bool Sanitized() {
 #else
   return false;
 #endif
-}
-
-std::string Numbered(char tag, int i) {
-  char text[16];
-  std::snprintf(text, sizeof text, "%c%06d\n", tag, i);
-  return text;
-}
-
-void SendPaced(const UdpSocket& sender, int port, std::string_view bytes) {
-  constexpr long kQueueLimit = 64 * 1024;
-  WaitUntil([&] { return ReceiveQueueBytes(port) < kQueueLimit; });
-  sender.SendTo(port, bytes);
 }
 
 bool WaitForBanner(const std::filesystem::path& path) {
@@ -590,7 +378,7 @@ std::vector<std::string> RunningArgs(int port,
 
 }  // namespace
 
-Running::Running(const std::vector<std::string>& extra, Console console)
+Running::Running(const std::vector<std::string>& extra, Stdout console)
     : port_(FreeUdpPort()),
       server_(RunningArgs(port_, extra), dir_.path(), console) {
   ready_ = WaitForBanner(log());
