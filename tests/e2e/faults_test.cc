@@ -12,7 +12,6 @@
 #include <string>
 #include <vector>
 
-#include "common/counts.h"
 #include "support/harness.h"
 
 namespace e2e {
