@@ -1,4 +1,4 @@
-#include "support/process.h"
+#include "support/harness.h"
 
 #include <fcntl.h>
 #include <pwd.h>
@@ -18,9 +18,6 @@
 #include <sstream>
 #include <stdexcept>
 #include <thread>
-
-#include "support/text.h"
-#include "support/udp.h"
 
 namespace e2e {
 

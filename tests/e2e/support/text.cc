@@ -1,9 +1,7 @@
-#include "support/text.h"
+#include "support/harness.h"
 
 #include <cstdint>
 #include <cstdio>
-
-#include "support/process.h"
 
 namespace e2e {
 

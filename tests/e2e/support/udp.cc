@@ -1,4 +1,4 @@
-#include "support/udp.h"
+#include "support/harness.h"
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -10,8 +10,6 @@
 #include <cstdio>
 #include <fstream>
 #include <sstream>
-
-#include "support/process.h"
 
 namespace e2e {
 
