@@ -1,5 +1,3 @@
-#include "support/harness.h"
-
 #include <fcntl.h>
 #include <pwd.h>
 #include <signal.h>
@@ -18,6 +16,8 @@
 #include <sstream>
 #include <stdexcept>
 #include <thread>
+
+#include "support/harness.h"
 
 namespace e2e {
 

@@ -1,7 +1,7 @@
-#include "support/harness.h"
-
 #include <cstdint>
 #include <cstdio>
+
+#include "support/harness.h"
 
 namespace e2e {
 

@@ -1,5 +1,3 @@
-#include "support/harness.h"
-
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <poll.h>
@@ -10,6 +8,8 @@
 #include <cstdio>
 #include <fstream>
 #include <sstream>
+
+#include "support/harness.h"
 
 namespace e2e {
 
