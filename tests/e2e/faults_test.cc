@@ -17,30 +17,6 @@
 namespace e2e {
 namespace {
 
-// Waits until the server has taken everything queued for it and waits.
-bool Drained(ServerProcess& server, int port) {
-  return WaitUntil([&] {
-    return ReceiveQueueBytes(port) == 0 && WaitingInReceive(server.pid());
-  });
-}
-
-// Killed while it waits, the server has already written every record of
-// every datagram it received: nothing is left in a buffer.
-TEST(Faults, KilledWhileWaitingLosesNothing) {
-  if (WindowsServer()) GTEST_SKIP() << "reads the Linux process's state";
-  Running run;
-  ASSERT_TRUE(run.ready());
-  std::string records;
-  for (int i = 0; i < 3000; ++i) {
-    records += Numbered('k', i);
-    run.Send(Numbered('k', i));
-  }
-  ASSERT_TRUE(Drained(run.server(), run.port()));
-  run.server().Kill();
-  EXPECT_EQ("", Mismatch(Banner(run.port()) + records,
-                         MaskTimestamps(ReadFile(run.log()))));
-}
-
 // A datagram of random bytes as the server records it without -t: cut to
 // 10000 bytes, then at the first NUL, then the "<13>" header stripped.
 std::string RecordOf(const std::string& datagram) {
