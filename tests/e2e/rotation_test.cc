@@ -98,8 +98,8 @@ TEST(Rotation, RenamedOrDeletedTheNameIsFollowed) {
 // is tried again, the log file's unit tests prove on a fake disk.
 TEST(Rotation, NameThatCannotBeReopenedIsReported) {
   enum Loss { kFifoAtTheName, kLink, kFolderLink, kDirectoryDeleted };
-  for (const Loss loss : {kFifoAtTheName, kLink, kFolderLink,
-                          kDirectoryDeleted}) {
+  for (const Loss loss :
+       {kFifoAtTheName, kLink, kFolderLink, kDirectoryDeleted}) {
     if (loss == kFifoAtTheName && WindowsServer()) continue;
     // Another's link takes root to make; wine shows a link at the name as
     // its target, and one in a folder part as a reparse point.
