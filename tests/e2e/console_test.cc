@@ -32,7 +32,6 @@ TEST(Console, ControlCharactersReachATerminalOnlyEscaped) {
     // A pseudo-terminal is no Windows console.
     if (console == Stdout::kTerminal && WindowsServer()) continue;
     Running run({}, console);
-    ASSERT_TRUE(run.ready());
     for (const std::string& datagram : sent) run.Send(datagram);
     const std::string banner = Banner(run.port());
     const std::string shown =
@@ -67,17 +66,14 @@ TEST(Console, ATerminalShowsSeverityColoursAndCountsInItsTitle) {
                {Stdout::kTerminal, "NO_COLOR=1", false, {SIGINT, SIGTERM}},
                {Stdout::kPipe, "NO_COLOR=", false, {SIGTERM}}};
   for (const auto& c : cases) {
-    TempDir dir;
-    const int port = FreeUdpPort();
-    ChildProcess server(Behind({"env", "TERM=xterm", c.noColour}, port),
-                        dir.path(), c.console, "");
-    ASSERT_TRUE(WaitForBanner(dir.path() / "test.log"));
-    UdpSocket sender;
-    sender.SendTo(port, "<11>boom\n");
-    sender.SendTo(port, "<14>fine\n");
+    Running run({}, c.console, {"env", "TERM=xterm", c.noColour});
+    ChildProcess& server = run.server();
+    run.Send("<11>boom\n");
+    run.Send("<14>fine\n");
     const bool titled = c.console == Stdout::kTerminal;
-    const std::string title = "\x1b]2;syslog-listen :" + std::to_string(port) +
-                              " \u00b7 2 received\a";
+    const std::string title =
+        "\x1b]2;syslog-listen :" + std::to_string(run.port()) +
+        " \u00b7 2 received\a";
     const std::string records =
         c.coloured ? "\x1b[31mboom\x1b[0m\nfine\n" : "boom\nfine\n";
     std::string shown;
@@ -96,8 +92,8 @@ TEST(Console, ATerminalShowsSeverityColoursAndCountsInItsTitle) {
     if (!titled) {
       EXPECT_EQ(std::string::npos, shown.find('\x1b')) << shown;
     }
-    EXPECT_EQ(Banner(port) + "boom\nfine\n",
-              MaskTimestamps(ReadFile(dir.path() / "test.log")));
+    EXPECT_EQ(Banner(run.port()) + "boom\nfine\n",
+              MaskTimestamps(ReadFile(run.log())));
   }
 }
 
@@ -108,7 +104,6 @@ TEST(Console, ATerminalShowsSeverityColoursAndCountsInItsTitle) {
 // skipped, then the records that came later.
 TEST(Console, AConsoleNobodyReadsCostsTheFileNothing) {
   Running run({}, Stdout::kPipeWithErrors);
-  ASSERT_TRUE(run.ready());
   constexpr int kCount = 4000;  // of 10000 bytes: more than the console queues
   const auto record = [](int i) {
     return std::string(9992, '.') + Numbered('c', i);
@@ -170,19 +165,15 @@ TEST(Console, AConsoleNobodyReadsCostsTheFileNothing) {
 TEST(Console, AStopIsBoundedWhateverTheTerminalDoes) {
   if (WindowsServer()) GTEST_SKIP() << "a pseudo-terminal is no console";
   for (Stdout console : {Stdout::kTerminalWithErrors, Stdout::kTerminal}) {
-    TempDir dir;
-    const int port = FreeUdpPort();
-    ChildProcess server(Behind({"env", "TERM=xterm"}, port), dir.path(),
-                        console, "");
-    ASSERT_TRUE(WaitForBanner(dir.path() / "test.log"));
-    UdpSocket sender;
+    Running run({}, console, {"env", "TERM=xterm"});
+    ChildProcess& server = run.server();
     constexpr int kCount = 3000;  // far more than the terminal holds
     std::string records;
     for (int i = 0; i < kCount; ++i) {
       records += std::string(92, '.') + Numbered('s', i);
-      SendPaced(sender, port, records.substr(records.size() - 100));
+      run.SendPaced(records.substr(records.size() - 100));
     }
-    WaitForSize(dir.path() / "test.log", RealSize(Banner(port) + records));
+    WaitForSize(run.log(), RealSize(Banner(run.port()) + records));
     server.Signal(SIGTERM);
     ASSERT_TRUE(server.WaitForStatus().has_value()) << "still running";
     if (console == Stdout::kTerminalWithErrors) continue;
@@ -204,7 +195,6 @@ TEST(Console, AStopIsBoundedWhateverTheTerminalDoes) {
 // the server all the same.
 TEST(Console, ReportsDoNotWaitForAStalledConsole) {
   Running run({}, Stdout::kPipe);
-  ASSERT_TRUE(run.ready());
   // More than the pipe holds: the console's writer waits from here on.
   for (int i = 0; i < 200; ++i) {
     run.SendPaced(std::string(992, '.') + Numbered('p', i));

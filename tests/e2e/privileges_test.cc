@@ -22,7 +22,6 @@ TEST(Privileges, RootIsDroppedAfterStartUp) {
   if (geteuid() != 0) GTEST_SKIP() << "needs root";
   if (WindowsServer()) GTEST_SKIP() << "reads the Linux process's state";
   Running run;
-  ASSERT_TRUE(run.ready());
   const std::string status =
       "/proc/" + std::to_string(run.server().pid()) + "/status";
   std::string ids;
@@ -56,15 +55,11 @@ TEST(Privileges, AServiceStartHasTheFullQueueAndNoCapabilityLeft) {
   if (geteuid() != 0 || WindowsServer() || Launched()) {
     GTEST_SKIP() << "needs root, to grant capabilities, and a Linux server";
   }
-  TempDir dir;
-  const int port = FreeUdpPort();
   const std::string caps = "+net_admin,+net_bind_service";
-  ChildProcess server(
-      Behind({"setpriv", "--reuid=nobody", "--regid=nogroup", "--clear-groups",
-              "--inh-caps=" + caps, "--ambient-caps=" + caps, "--"},
-             port),
-      dir.path(), Stdout::kFile, "");
-  ASSERT_TRUE(WaitForBanner(dir.path() / "test.log"));
+  Running run({}, Stdout::kFile,
+              {"setpriv", "--reuid=nobody", "--regid=nogroup", "--clear-groups",
+               "--inh-caps=" + caps, "--ambient-caps=" + caps, "--"});
+  ChildProcess& server = run.server();
   // Every thread's: a capability is held per thread.
   const std::string none =
       "CapInh:\t0000000000000000\nCapPrm:\t0000000000000000\n"
@@ -87,9 +82,8 @@ TEST(Privileges, AServiceStartHasTheFullQueueAndNoCapabilityLeft) {
     return held.empty();
   })) << held;
   server.Signal(SIGSTOP);
-  UdpSocket sender;
-  for (int i = 0; i < 3000; ++i) sender.SendTo(port, Numbered('q', i));
-  EXPECT_EQ(0, DroppedAt(port));
+  for (int i = 0; i < 3000; ++i) run.Send(Numbered('q', i));
+  EXPECT_EQ(0, DroppedAt(run.port()));
   server.Signal(SIGCONT);
 }
 
@@ -128,11 +122,9 @@ TEST(Privileges, ANameNobodyMayNotSeeIsNotFollowed) {
 // and is what ended it.
 TEST(Privileges, SignalsIgnoredAtStartStayIgnored) {
   if (WindowsServer()) GTEST_SKIP() << "POSIX signals";
-  TempDir dir;
-  ChildProcess server(
-      Behind({"sh", "-c", "trap '' HUP INT; exec \"$@\"", "sh"}, FreeUdpPort()),
-      dir.path(), Stdout::kFile, "");
-  ASSERT_TRUE(WaitForBanner(dir.path() / "test.log"));
+  Running run({}, Stdout::kFile,
+              {"sh", "-c", "trap '' HUP INT; exec \"$@\"", "sh"});
+  ChildProcess& server = run.server();
   server.Signal(SIGHUP);
   server.Signal(SIGINT);
   server.Signal(SIGTERM);

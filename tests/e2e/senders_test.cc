@@ -32,8 +32,6 @@ constexpr Header kHeaders[] = {
 
 class Senders : public ::testing::Test {
  protected:
-  void SetUp() override { ASSERT_TRUE(run_.ready()); }
-
   // Passes what the sender sent on to the server and checks that both
   // outputs hold, after the banner, exactly one annotated record for each
   // datagram, in order.

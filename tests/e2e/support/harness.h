@@ -178,8 +178,10 @@ class ServerProcess : public ChildProcess {
                 Stdout console = Stdout::kFile);
 };
 
-// The server's command, run by `prefix`, on `port` with -o test.log.
-std::vector<std::string> Behind(std::vector<std::string> prefix, int port);
+// The server's command, run by `prefix`, on `port` with -o test.log, then
+// `extra`.
+std::vector<std::string> Behind(std::vector<std::string> prefix, int port,
+                                const std::vector<std::string>& extra = {});
 
 // Runs `command` in `dir` to its end (within the wait limit, else kills
 // it); its exit code, or -1. Its outputs go to dir/<name>.console.out and
@@ -200,16 +202,17 @@ bool WaitingInReceive(pid_t pid);
 long ResidentKiB(pid_t pid);
 
 // A server started in a fresh directory with `-p <free port> -o test.log`
-// plus `extra`, listening (ready()) when the constructor returns.
+// plus `extra`, run by `prefix` where given, listening when the constructor
+// returns (else it throws, with what the server said).
 class Running {
  public:
   explicit Running(const std::vector<std::string>& extra = {},
-                   Stdout console = Stdout::kFile);
-  bool ready() const { return ready_; }
+                   Stdout console = Stdout::kFile,
+                   std::vector<std::string> prefix = {});
   int port() const { return port_; }
   const std::filesystem::path& dir() const { return dir_.path(); }
   std::filesystem::path log() const { return dir_.path() / "test.log"; }
-  ServerProcess& server() { return server_; }
+  ChildProcess& server() { return server_; }
   void Send(std::string_view bytes) const { sender_.SendTo(port_, bytes); }
   void SendPaced(std::string_view bytes) const {
     e2e::SendPaced(sender_, port_, bytes);
@@ -219,8 +222,7 @@ class Running {
   TempDir dir_;
   UdpSocket sender_;
   int port_;
-  ServerProcess server_;
-  bool ready_ = false;
+  ChildProcess server_;
 };
 
 // ---- Text (text.cc): the texts the server writes as the tests expect them,

@@ -285,9 +285,11 @@ ServerProcess::ServerProcess(const std::vector<std::string>& args,
                              const std::filesystem::path& dir, Stdout console)
     : ChildProcess(WithServer(args), dir, console, "") {}
 
-std::vector<std::string> Behind(std::vector<std::string> prefix, int port) {
+std::vector<std::string> Behind(std::vector<std::string> prefix, int port,
+                                const std::vector<std::string>& extra) {
   for (const std::string& word : ServerCommand()) prefix.push_back(word);
   prefix.insert(prefix.end(), {"-p", std::to_string(port), "-o", "test.log"});
+  prefix.insert(prefix.end(), extra.begin(), extra.end());
   return prefix;
 }
 
@@ -363,22 +365,15 @@ std::string WaitForSize(const std::filesystem::path& path, std::size_t size) {
   return text;
 }
 
-namespace {
-
-std::vector<std::string> RunningArgs(int port,
-                                     const std::vector<std::string>& extra) {
-  std::vector<std::string> args = {"-p", std::to_string(port), "-o",
-                                   "test.log"};
-  args.insert(args.end(), extra.begin(), extra.end());
-  return args;
-}
-
-}  // namespace
-
-Running::Running(const std::vector<std::string>& extra, Stdout console)
+Running::Running(const std::vector<std::string>& extra, Stdout console,
+                 std::vector<std::string> prefix)
     : port_(FreeUdpPort()),
-      server_(RunningArgs(port_, extra), dir_.path(), console) {
-  ready_ = WaitForBanner(log());
+      server_(Behind(std::move(prefix), port_, extra), dir_.path(), console,
+              "") {
+  if (!WaitForBanner(log())) {
+    throw std::runtime_error("the server did not start: " +
+                             server_.ConsoleText() + server_.ErrorText());
+  }
 }
 
 }  // namespace e2e
