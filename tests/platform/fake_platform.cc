@@ -94,7 +94,7 @@ std::optional<std::vector<std::string>> LocalAddresses() {
 
 std::string FirewallAdvice(std::uint16_t) { return ""; }
 
-long GrantedReceiveQueue(SocketHandle) { return -1; }
+long GrantedReceiveQueue(SocketHandle) { return script.grantedQueue; }
 
 struct DatagramReceiver::Batch {};
 

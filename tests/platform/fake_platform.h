@@ -18,6 +18,7 @@ struct Script {
   bool stop = false;  // set by the first receive
   // Where set, the system counts drops for the whole machine: this many.
   std::optional<std::uint32_t> machineDrops{};
+  long grantedQueue = -1;  // the receive queue granted; -1: cannot tell
   // Filled by the fake: "open <name>", "start", "socket", "bind <port>".
   std::vector<std::string> calls{};
 };

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include "common/messages.h"
 #include "platform/fake_platform.h"
 #include "server/run_report.h"
 
@@ -63,11 +64,12 @@ TEST(DropReport, CountsAcrossAWrapOfTheSystemCounter) {
 
 // The machine's count holds every program's drops: what it grew by while
 // nothing arrived here is not reported, at the stop neither, and a server
-// that received nothing never reports any.
+// that received nothing never reports any. The first report says why, where
+// the system granted a smaller receive queue than asked for.
 TEST(DropMonitor, MachineDropsOnlyWhileDatagramsArrive) {
   using std::chrono::hours;
   const auto t0 = DropMonitor::Clock::time_point{} + hours(1);
-  fake::script.machineDrops = 100;
+  fake::script = {.machineDrops = 100, .grantedQueue = 212992};
   DropMonitor quiet(0, t0);
   *fake::script.machineDrops += 4491299;
   EXPECT_TRUE(quiet.Check(t0 + hours(1)).empty());
@@ -81,11 +83,13 @@ TEST(DropMonitor, MachineDropsOnlyWhileDatagramsArrive) {
   EXPECT_TRUE(drops.Check(t0 + hours(1)).empty());
   drops.Traffic();
   *fake::script.machineDrops += 1;
-  EXPECT_EQ(std::vector{MachineLine(1)}, drops.Check(t0 + hours(2)));
+  EXPECT_EQ(
+      (std::vector{MachineLine(1), Fill(kSmallQueue, "212,992", "8,388,608")}),
+      drops.Check(t0 + hours(2)));
   drops.Traffic();
   *fake::script.machineDrops += 1233;
   EXPECT_EQ(std::vector{MachineLine(1234)}, drops.Finish());
-  fake::script.machineDrops.reset();
+  fake::script = {};
 }
 
 // Asked at most once a second while datagrams arrive, once more after they
