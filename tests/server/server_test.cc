@@ -35,12 +35,6 @@ TEST(BannerText, SignedPortAndTimestampWithLineFeed) {
             BannerText(-25536, "Tue Jun 03 00:00:00 2025"));
 }
 
-}  // namespace
-}  // namespace syslog_listen
-
-namespace syslog_listen {
-namespace {
-
 using Calls = std::vector<std::string>;
 
 Startup StartWith(fake::Script script, std::int16_t port = -25536) {
