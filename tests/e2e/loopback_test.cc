@@ -171,20 +171,17 @@ TEST(Loopback, StartUpFailuresAndCommandLineErrors) {
 TEST(Loopback, RecordsReachTheFileWhenTheConsoleIsGone) {
   for (Stdout console : {Stdout::kClosed, Stdout::kPipeWithoutReader}) {
     Running run({"-t"}, console);
-    for (int i = 0; i < 50; ++i) run.Send("<13>m" + std::to_string(i) + "\n");
     std::string expected = Banner(run.port());
     for (int i = 0; i < 50; ++i) {
+      run.Send("<13>" + Numbered('m', i));
       expected +=
-          "<time> <type:user level, severity:notice> from "
-          "127.0.0.1\n>>m" +
-          std::to_string(i) + "\n";
+          "<time> <type:user level, severity:notice> from 127.0.0.1\n>>" +
+          Numbered('m', i);
     }
-    std::string masked;
-    EXPECT_TRUE(WaitUntil([&] {
-      return (masked = MaskTimestamps(ReadFile(run.log()))) == OnDisk(expected);
-    })) << static_cast<int>(console)
-        << "\n"
-        << masked;
+    expected = OnDisk(expected);
+    EXPECT_EQ(expected,
+              MaskTimestamps(WaitForSize(run.log(), RealSize(expected))))
+        << static_cast<int>(console);
     EXPECT_TRUE(run.server().Running());
   }
 }
@@ -204,12 +201,9 @@ TEST(Loopback, RestartAppendsABanner) {
     WaitForSize(log, RealSize(OnDisk(Banner(port) + "no line end")));
   }
   ServerProcess second(args, dir.path());
-  std::string masked;
   const std::string expected =
       OnDisk(Banner(port) + "no line end" + Banner(port));
-  EXPECT_TRUE(WaitUntil([&] {
-    return (masked = MaskTimestamps(ReadFile(log))) == expected;
-  })) << masked;
+  EXPECT_EQ(expected, MaskTimestamps(WaitForSize(log, RealSize(expected))));
 }
 
 // A path as Windows programs under wine see it: drive Z: is the root.

@@ -58,10 +58,10 @@ class Senders : public ::testing::Test {
                  ", svt:" + header->severity + from + body;
       run_.SendPaced(datagram);
     }
+    file = OnDisk(file);
+    EXPECT_EQ("", Mismatch(file, MaskTimestamps(
+                                     WaitForSize(run_.log(), RealSize(file)))));
     std::string shown;
-    EXPECT_TRUE(WaitUntil([&] {
-      return (shown = MaskTimestamps(ReadFile(run_.log()))) == OnDisk(file);
-    })) << Mismatch(OnDisk(file), shown);
     EXPECT_TRUE(WaitUntil([&] {
       return (shown = MaskTimestamps(run_.server().ConsoleText())) ==
              OnDisk(console);
@@ -160,10 +160,9 @@ TEST_F(Senders, LoggenMessagesAllArriveInOrder) {
   std::vector<std::string> command = Peer("loggen");
   if (command.empty()) GTEST_SKIP() << "loggen is missing";
   constexpr int kCount = 500;
-  command.insert(command.end(),
-                 {"--inet", "--dgram", "--quiet", "--number",
-                  std::to_string(kCount), "--rate", "2000", "127.0.0.1",
-                  std::to_string(capture_.port())});
+  command.insert(command.end(), {"--inet", "--dgram", "--quiet", "--number",
+                                 std::to_string(kCount), "--rate", "2000",
+                                 "127.0.0.1", std::to_string(capture_.port())});
   ASSERT_EQ(0, RunToEnd(command, run_.dir()));
   const std::vector<std::string> sent = capture_.ReceiveUntilQuiet(500ms);
   ASSERT_EQ(static_cast<std::size_t>(kCount), sent.size());

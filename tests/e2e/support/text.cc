@@ -58,10 +58,9 @@ bool TimestampAt(const std::string& text, std::size_t at) {
   if (text.size() - at < kShape.size()) return false;
   for (std::size_t i = 0; i < kShape.size(); ++i) {
     const char c = text[at + i];
-    const bool ok = kShape[i] == '0'   ? c >= '0' && c <= '9'
-                    : kShape[i] == 'w' ? true
-                    : kShape[i] == 'm' ? true
-                                       : c == kShape[i];
+    const bool name = kShape[i] == 'w' || kShape[i] == 'm';  // checked below
+    const bool ok =
+        kShape[i] == '0' ? c >= '0' && c <= '9' : name || c == kShape[i];
     if (!ok) return false;
   }
   const auto day = kDays.find(text.substr(at, 3));
