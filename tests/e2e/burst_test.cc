@@ -4,7 +4,6 @@
 #include <signal.h>
 #include <sys/wait.h>
 
-#include <cstdio>
 #include <optional>
 #include <string>
 #include <vector>
@@ -17,13 +16,9 @@ namespace {
 // The records after the banner, one per line.
 std::vector<std::string> RecordLines(const std::string& file) {
   std::vector<std::string> lines;
-  std::size_t at = file.find('\n');
-  while (at != std::string::npos && at + 1 < file.size()) {
-    const std::size_t end = file.find('\n', at + 1);
-    if (end == std::string::npos) break;
-    std::string line = file.substr(at + 1, end - at);
-    lines.push_back(line);
-    at = end;
+  for (std::size_t at = file.find('\n') + 1, end;
+       (end = file.find('\n', at)) != std::string::npos; at = end + 1) {
+    lines.push_back(file.substr(at, end + 1 - at));
   }
   return lines;
 }
