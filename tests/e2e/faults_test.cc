@@ -101,8 +101,9 @@ TEST(Faults, FullFileSystemKeepsRecordsWhole) {
   } unmount{small};
   GiveToServer(small);
   const int port = FreeUdpPort();
-  ServerProcess server({"-p", std::to_string(port), "-o", "small/test.log"},
-                       dir.path());
+  ChildProcess server(
+      ServerCommand({"-p", std::to_string(port), "-o", "small/test.log"}),
+      dir.path());
   ASSERT_TRUE(WaitForBanner(small / "test.log"));
   {
     std::ofstream filler(small / "filler", std::ios::binary);

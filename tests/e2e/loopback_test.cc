@@ -53,7 +53,8 @@ TEST(Loopback, TakenPortFailsNamingItsHolder) {
   int i = 0;
   for (int port : {socketHolder.port(), serverHolder.port()}) {
     TempDir dir;
-    ServerProcess server({"-p", std::to_string(port)}, dir.path());
+    ChildProcess server(ServerCommand({"-p", std::to_string(port)}),
+                        dir.path());
     EXPECT_EQ(6, server.WaitForExit()) << port;
     const std::string cause =
         "syslog-listen: UDP port " + std::to_string(port) + " is in use by ";
@@ -78,7 +79,8 @@ TEST(Loopback, TakenPortFailsNamingItsHolder) {
          std::to_string(port)},
         dir.path(), Stdout::kPipe, "holder.");
     ASSERT_TRUE(WaitUntil([&] { return holder.ConsoleText() == "bound\n"; }));
-    ServerProcess server({"-p", std::to_string(port)}, dir.path());
+    ChildProcess server(ServerCommand({"-p", std::to_string(port)}),
+                        dir.path());
     EXPECT_EQ(6, server.WaitForExit());
     EXPECT_EQ("syslog-listen: UDP port " + std::to_string(port) +
                   " is in use by ^[]2;OWNED^G^[[2J (process " +
@@ -135,7 +137,7 @@ TEST(Loopback, StartUpFailuresAndCommandLineErrors) {
   };
   for (const auto& c : cases) {
     TempDir dir;
-    ServerProcess server(c.args, dir.path());
+    ChildProcess server(ServerCommand(c.args), dir.path());
     EXPECT_EQ(c.code, server.WaitForExit()) << c.args[0];
     const std::string console = server.ConsoleText();
     if (!c.output.empty()) {
@@ -152,7 +154,8 @@ TEST(Loopback, StartUpFailuresAndCommandLineErrors) {
   // Wine gives a program on a terminal a console: there the name is shown
   // as the text it is, whatever the console's code page.
   TempDir dir;
-  ServerProcess server(cases[0].args, dir.path(), Stdout::kTerminal);
+  ChildProcess server(ServerCommand(cases[0].args), dir.path(),
+                      Stdout::kTerminal);
   EXPECT_EQ(4, server.WaitForExit());
   EXPECT_TRUE(WaitUntil([&] {
     return server.ConsoleText().find(cases[0].output.substr(
@@ -189,12 +192,12 @@ TEST(Loopback, RestartAppendsABanner) {
   const auto log =
       dir.path() / ("syslog." + std::to_string(SignedPort(port)) + ".log");
   {
-    ServerProcess first(args, dir.path());
+    ChildProcess first(ServerCommand(args), dir.path());
     ASSERT_TRUE(WaitForBanner(log));
     UdpSocket().SendTo(port, "no line end");
     WaitForSize(log, RealSize(OnDisk(Banner(port) + "no line end")));
   }
-  ServerProcess second(args, dir.path());
+  ChildProcess second(ServerCommand(args), dir.path());
   const std::string expected =
       OnDisk(Banner(port) + "no line end" + Banner(port));
   EXPECT_EQ(expected, MaskTimestamps(WaitForSize(log, RealSize(expected))));

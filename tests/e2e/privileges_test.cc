@@ -99,8 +99,9 @@ TEST(Privileges, ANameNobodyMayNotSeeIsNotFollowed) {
   std::filesystem::create_directory(closed);
   std::filesystem::permissions(closed, std::filesystem::perms::owner_all);
   const int port = FreeUdpPort();
-  ServerProcess server({"-p", std::to_string(port), "-o", "closed/test.log"},
-                       dir.path());
+  ChildProcess server(
+      ServerCommand({"-p", std::to_string(port), "-o", "closed/test.log"}),
+      dir.path());
   ASSERT_TRUE(WaitForBanner(closed / "test.log"));
   std::this_thread::sleep_for(std::chrono::milliseconds(1100));
   UdpSocket().SendTo(port, "later\n");

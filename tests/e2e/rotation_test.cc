@@ -106,8 +106,9 @@ TEST(Rotation, NameThatCannotBeReopenedIsReported) {
     fs::create_directory(logs);
     GiveToServer(logs);
     const int port = FreeUdpPort();
-    ServerProcess server({"-p", std::to_string(port), "-o", "logs/test.log"},
-                         dir.path(), Stdout::kNullWithErrorsStalled);
+    ChildProcess server(
+        ServerCommand({"-p", std::to_string(port), "-o", "logs/test.log"}),
+        dir.path(), Stdout::kNullWithErrorsStalled);
     ASSERT_TRUE(WaitForBanner(logs / "test.log"));
     fs::path kept = logs / "test.log.1";  // where the records go meanwhile
     int fifoReader = -1;

@@ -62,10 +62,12 @@ long DroppedAt(int port);
 // Throws `what` with the system's error text: the harness cannot go on.
 [[noreturn]] void Fail(const std::string& what);
 
-// The words that start the server: the executable SYSLOG_LISTEN_SERVER
-// (else the one built beside the tests), run through SYSLOG_LISTEN_LAUNCHER
-// when that is set (for example wine, for the Windows build).
-std::vector<std::string> ServerCommand();
+// The words that start the server with `args`: the executable
+// SYSLOG_LISTEN_SERVER (else the one built beside the tests), run through
+// SYSLOG_LISTEN_LAUNCHER when that is set (for example wine, for the
+// Windows build).
+std::vector<std::string> ServerCommand(
+    const std::vector<std::string>& args = {});
 
 // True when the server under test is the Windows build (run under wine;
 // SYSLOG_LISTEN_WINDOWS=1): its outputs are in text mode, which turns
@@ -136,8 +138,8 @@ enum class Stdout {
 class ChildProcess {
  public:
   ChildProcess(const std::vector<std::string>& command,
-               const std::filesystem::path& dir, Stdout console,
-               std::string stem);
+               const std::filesystem::path& dir, Stdout console = Stdout::kFile,
+               std::string stem = "");
   ~ChildProcess();
   ChildProcess(const ChildProcess&) = delete;
   ChildProcess& operator=(const ChildProcess&) = delete;
@@ -168,14 +170,6 @@ class ChildProcess {
   int errorsFd_ = -1;             // our end of a stalled standard error
   std::size_t errorsFilled_ = 0;  // bytes we stalled it with
   std::string errorsRead_;
-};
-
-// The server under test, started with `args`.
-class ServerProcess : public ChildProcess {
- public:
-  ServerProcess(const std::vector<std::string>& args,
-                const std::filesystem::path& dir,
-                Stdout console = Stdout::kFile);
 };
 
 // The server's command, run by `prefix`, on `port` with -o test.log, then

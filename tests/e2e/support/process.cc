@@ -100,7 +100,7 @@ namespace {
 
 }  // namespace
 
-std::vector<std::string> ServerCommand() {
+std::vector<std::string> ServerCommand(const std::vector<std::string>& args) {
   std::vector<std::string> words;
   if (const char* launcher = Env("SYSLOG_LISTEN_LAUNCHER")) {
     std::istringstream in(launcher);
@@ -108,6 +108,7 @@ std::vector<std::string> ServerCommand() {
   }
   const char* server = Env("SYSLOG_LISTEN_SERVER");
   words.push_back(server != nullptr ? server : SYSLOG_LISTEN_BINARY);
+  words.insert(words.end(), args.begin(), args.end());
   return words;
 }
 
@@ -271,20 +272,6 @@ std::string ChildProcess::ErrorText() {
 
 std::string ChildProcess::Reports() { return WithoutMachineDrops(ErrorText()); }
 
-namespace {
-
-std::vector<std::string> WithServer(const std::vector<std::string>& args) {
-  std::vector<std::string> command = ServerCommand();
-  command.insert(command.end(), args.begin(), args.end());
-  return command;
-}
-
-}  // namespace
-
-ServerProcess::ServerProcess(const std::vector<std::string>& args,
-                             const std::filesystem::path& dir, Stdout console)
-    : ChildProcess(WithServer(args), dir, console, "") {}
-
 std::vector<std::string> Behind(std::vector<std::string> prefix, int port,
                                 const std::vector<std::string>& extra) {
   for (const std::string& word : ServerCommand()) prefix.push_back(word);
@@ -368,8 +355,7 @@ std::string WaitForSize(const std::filesystem::path& path, std::size_t size) {
 Running::Running(const std::vector<std::string>& extra, Stdout console,
                  std::vector<std::string> prefix)
     : port_(FreeUdpPort()),
-      server_(Behind(std::move(prefix), port_, extra), dir_.path(), console,
-              "") {
+      server_(Behind(std::move(prefix), port_, extra), dir_.path(), console) {
   if (!WaitForBanner(log())) {
     throw std::runtime_error("the server did not start: " +
                              server_.ConsoleText() + server_.ErrorText());
