@@ -30,7 +30,9 @@ case "${1:-}" in
 esac
 before=""
 if [ "${1:-}" = "--before" ]; then
-  rm -rf build-bench/before-src
+  # git archive gives every file the commit's time: objects built from
+  # another revision would look newer than the sources and stay.
+  rm -rf build-bench/before-src build-bench/before build-bench/before-win
   mkdir -p build-bench/before-src
   git archive "$2" | tar -x -C build-bench/before-src
   if [ "$mode" = wine ]; then
