@@ -111,27 +111,32 @@ class Receiver {
     int failures = 0;
     while (!StopRequested()) {
       const int received = datagrams_.Receive(wait);
-      Compose(received);
-      // Unless more are queued, to be taken first, everything is written
-      // before the next look (a failed receive writes no record).
-      const bool more = received == DatagramReceiver::kBatch;
-      if (!more) WriteOut();
       failures = received < 0 ? failures + 1 : 0;
+      Compose(received);
+      // More are queued: they are taken before anything is written.
+      if (received == DatagramReceiver::kBatch) {
+        wait = 0;
+        continue;
+      }
+      // Everything is written before the next look (a failed receive
+      // writes no record).
+      WriteOut();
       if (failures > 0) BackOff(failures);
-      const int due = DoWhatIsDue(Clock::now());
       // While datagrams flow, a nap rather than a sleep in the receive: a
       // sleeping receiver costs the sender a wake-up per datagram or two,
       // and the nap lets a batch gather. Where the system cannot nap that
       // briefly, looking again at once would only find the queue as empty
       // as it just was.
-      wait = more || (received > 0 && Nap(kNap)) ? 0 : due;
+      wait = received > 0 && Nap(kNap) ? 0 : DoWhatIsDue(Clock::now());
     }
     Stop();
   }
 
  private:
   // Composes a batch's records, writing them out whenever enough have
-  // gathered. Nothing for an empty batch or a failed receive.
+  // gathered, then looks at the drops: their report comes before whatever
+  // writing the batch brings. Nothing for an empty batch or a failed
+  // receive.
   void Compose(int received) {
     if (received <= 0) return;
     drops_.Traffic();
@@ -144,6 +149,7 @@ class Receiver {
       if (annotate_) tally_.Sender(datagrams_[i].senderNetOrder);
       if (gathered_.Full()) WriteOut();
     }
+    CheckDrops(Clock::now());
   }
 
   // The file first; the console's records go to its writer, which takes
@@ -157,10 +163,8 @@ class Receiver {
     gathered_.Clear();
   }
 
-  // Reports drops and the hint when due, and gives the title its figures;
-  // returns how long the receive may wait before one of them, or another
-  // try of a log file that takes nothing, is due (kNever: no end).
-  int DoWhatIsDue(Clock::time_point now) {
+  // Reports drops when due, and gives the title its figures.
+  void CheckDrops(Clock::time_point now) {
     console_.Report(drops_.Check(now));
     if (console_.titled()) {
       console_.Figures({.port = port_,
@@ -169,6 +173,14 @@ class Receiver {
                         .machine = drops_.MachineWide(),
                         .senders = tally_.senders()});
     }
+  }
+
+  // Before a wait: reports drops and the hint when due, and gives the title
+  // its figures; returns how long the receive may wait before one of them,
+  // or another try of a log file that takes nothing, is due (kNever: no
+  // end).
+  int DoWhatIsDue(Clock::time_point now) {
+    CheckDrops(now);
     // Not on the way out: a stop is no sign of a sender that cannot reach
     // the server.
     if (!StopRequested() && hint_.Due(now)) {
@@ -188,7 +200,6 @@ class Receiver {
       const int received = datagrams_.Receive(0);
       if (received <= 0) break;
       Compose(received);
-      DoWhatIsDue(Clock::now());
     }
     WriteOut();
     console_.Report(log_.Finish());

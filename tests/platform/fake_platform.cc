@@ -1,7 +1,10 @@
 #include "platform/fake_platform.h"
 
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <thread>
+#include <utility>
 
 #include "platform/platform.h"
 
@@ -38,6 +41,7 @@ FileBytes FileText(std::string_view bytes, std::span<const std::size_t> ends) {
 }
 
 FileWrite WriteToFile(std::FILE*, std::string_view bytes) {
+  if (script.diskFull) return {0, FileWrite::Failure::kFull};
   return {bytes.size()};
 }
 
@@ -102,11 +106,20 @@ DatagramReceiver::DatagramReceiver(SocketHandle, int, bool) {}
 
 DatagramReceiver::~DatagramReceiver() = default;
 
-// A run: every wait is shown on standard error, and the first ends it.
+// A run: every wait is shown on standard error, and the first that brings
+// nothing ends it.
 int DatagramReceiver::Receive(int waitMs) {
   std::fprintf(stderr, "wait %d\n", waitMs);
-  script.stop = true;
-  return 0;
+  const int count = std::exchange(script.firstBatch, 0);
+  if (count == 0) {
+    script.stop = true;
+    return 0;
+  }
+  std::this_thread::sleep_for(std::chrono::milliseconds(waitMs));
+  for (int i = 0; i < count; ++i) datagrams_[i].bytes = "<13>x";
+  *script.machineDrops += 5;
+  script.diskFull = true;
+  return count;
 }
 
 DropScope ReadDropCount(SocketHandle, std::uint32_t* count) {

@@ -15,10 +15,15 @@ struct Script {
   bool startSockets = true;
   bool openSocket = true;
   bool bind = true;
-  bool stop = false;  // set by the first receive
+  bool stop = false;  // set by the first receive that brings nothing
   // Where set, the system counts drops for the whole machine: this many.
   std::optional<std::uint32_t> machineDrops{};
   long grantedQueue = -1;  // the receive queue granted; -1: cannot tell
+  // Datagrams the first receive brings once its wait is over, the machine
+  // having dropped 5 more meanwhile and the disk become full; then the
+  // next receive ends the run.
+  int firstBatch = 0;
+  bool diskFull = false;
   // Filled by the fake: "open <name>", "start", "socket", "bind <port>".
   std::vector<std::string> calls{};
 };

@@ -91,5 +91,13 @@ TEST(RunServer, TheFirstWaitEndsWhenTheHintIsDue) {
               "^wait (59[0-9]{3}|60000)\nwait 0\nsyslog-listen: stopped");
 }
 
+// A batch's drops are reported before what writing the batch brings.
+TEST(RunServer, ABatchsDropsComeBeforeItsWrite) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  fake::script = {.machineDrops = 0u, .firstBatch = 3};
+  EXPECT_EXIT(RunServer(Settings{}), testing::ExitedWithCode(0),
+              " 5 UDP datagrams dropped .*\n.*the disk is full");
+}
+
 }  // namespace
 }  // namespace syslog_listen
