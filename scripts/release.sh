@@ -105,6 +105,12 @@ while IFS= read -r line; do
       ;;
   esac
 done <"$src/dist/windows/syslog-listen.msi.sql"
+# A statement left without its semicolon (or lines ending in CR LF) would
+# otherwise leave its edit out of the installer without a word.
+if [ -n "$statement" ]; then
+  echo "release.sh: no semicolon ends: $statement" >&2
+  exit 1
+fi
 faketime "$clock" msibuild "$work/$msi" -s syslog-listen \
   "the syslog-listen developers" "x64;1033" \
   "{$(cat "$zipdir"/* | guid)}"
