@@ -117,7 +117,7 @@ int DatagramReceiver::Receive(int waitMs) {
   }
   std::this_thread::sleep_for(std::chrono::milliseconds(waitMs));
   for (int i = 0; i < count; ++i) datagrams_[i].bytes = "<13>x";
-  *script.machineDrops += 5;
+  script.machineDrops = script.machineDrops.value_or(0) + 5;
   script.diskFull = true;
   return count;
 }
