@@ -71,6 +71,16 @@ void BackOff(int consecutiveFailures) {
       std::chrono::milliseconds(std::min(consecutiveFailures, 100)));
 }
 
+// The title's figures as the receive path knows them.
+TitleFigures FiguresOf(std::uint16_t port, const RunTally& tally,
+                       const DropMonitor& drops) {
+  return {.port = port,
+          .received = tally.datagrams(),
+          .dropped = drops.Dropped(),
+          .machine = drops.MachineWide(),
+          .senders = tally.senders()};
+}
+
 // The datagram loop: drain the socket in batches, composing records into
 // one buffer per output; write the buffers out before every wait.
 class Receiver {
@@ -134,9 +144,8 @@ class Receiver {
 
  private:
   // Composes a batch's records, writing them out whenever enough have
-  // gathered, then looks at the drops: their report comes before whatever
-  // writing the batch brings. Nothing for an empty batch or a failed
-  // receive.
+  // gathered, then looks at the drops, whose report comes before what
+  // writing the batch brings. Nothing for an empty batch or a failure.
   void Compose(int received) {
     if (received <= 0) return;
     drops_.Traffic();
@@ -166,19 +175,12 @@ class Receiver {
   // Reports drops when due, and gives the title its figures.
   void CheckDrops(Clock::time_point now) {
     console_.Report(drops_.Check(now));
-    if (console_.titled()) {
-      console_.Figures({.port = port_,
-                        .received = tally_.datagrams(),
-                        .dropped = drops_.Dropped(),
-                        .machine = drops_.MachineWide(),
-                        .senders = tally_.senders()});
-    }
+    if (console_.titled()) console_.Figures(FiguresOf(port_, tally_, drops_));
   }
 
-  // Before a wait: reports drops and the hint when due, and gives the title
-  // its figures; returns how long the receive may wait before one of them,
-  // or another try of a log file that takes nothing, is due (kNever: no
-  // end).
+  // Before a wait: drops, title figures and the hint when due; returns how
+  // long the receive may wait before one of them, or another try of a log
+  // file that takes nothing, is due (kNever: no end).
   int DoWhatIsDue(Clock::time_point now) {
     CheckDrops(now);
     // Not on the way out: a stop is no sign of a sender that cannot reach
@@ -209,10 +211,10 @@ class Receiver {
     const Clock::time_point shown = Clock::now() + kStopConsoleLimit;
     console_.Flush(shown);
     console_.StopRecords();
-    console_.Report(tally_.Account(
-        std::chrono::duration_cast<std::chrono::seconds>(Clock::now() -
-                                                         started_),
-        drops_.SocketDrops(), console_.NotShown()));
+    const auto ran = std::chrono::duration_cast<std::chrono::seconds>(
+        Clock::now() - started_);
+    console_.Report(
+        tally_.Account(ran, drops_.SocketDrops(), console_.NotShown()));
     console_.End(shown + kStopAccountLimit);
     EndAfterStop();
   }
