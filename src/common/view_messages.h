@@ -11,7 +11,7 @@ namespace syslog_listen {
 
 // The program's name, then the service's folder.
 inline constexpr Template<2> kViewUsage{
-    "Usage: %s [FILE]\n"
+    "Usage: %s [-h] [FILE]\n"
     "Shows the last 20 records of FILE, a log file that syslog-listen writes\n"
     "(with -t, records have their time, severity and sender), then each new\n"
     "record as it is written, one per line, in its severity's colour.\n"
