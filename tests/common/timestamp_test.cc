@@ -52,20 +52,5 @@ TEST(FormatTimestamp, UnrenderableFieldsGiveTheUnknownText) {
   EXPECT_EQ(kTimestampLength, kUnknownTimestamp.size());
 }
 
-// Read back: what FormatTimestamp writes, whole or begun, and nothing else.
-TEST(CouldBeTimestamp, WhatFormatTimestampWrites) {
-  for (const std::string& text :
-       {Format(Time(2025, 6, 2, 9, 5, 7, 1)), std::string(kUnknownTimestamp)}) {
-    for (std::size_t n = 0; n <= text.size(); ++n) {
-      EXPECT_TRUE(CouldBeTimestamp(text.substr(0, n))) << n;
-    }
-    EXPECT_TRUE(CouldBeTimestamp(text + "+"));
-  }
-  for (const char* text : {"Mun", "Mon Jux", "Mon Jun  2", "Mon Jun 02 09-",
-                           "??? Jun", "Mon Jun 02 09:05:07 20a5"}) {
-    EXPECT_FALSE(CouldBeTimestamp(text)) << text;
-  }
-}
-
 }  // namespace
 }  // namespace syslog_listen

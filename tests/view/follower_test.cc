@@ -2,8 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
-#include <cstring>
+#include <cstdint>
 #include <sstream>
 
 #include "view/presenter.h"
@@ -12,40 +11,35 @@
 namespace syslog_listen {
 namespace {
 
-constexpr int kNone = -1;
+constexpr std::size_t kNone = SIZE_MAX;
 
 // A folder with one name and the files it named in turn, by number. A file
 // deleted on Windows keeps its name taken (pending) until it is closed.
 struct FakeDisk : FollowDisk {
   std::vector<std::string> files;
-  int atName = kNone, renamed = kNone, pending = kNone;
+  std::size_t atName = kNone, renamed = kNone, pending = kNone;
   bool refuse = false;
   std::unique_ptr<File> Open(const std::string&, bool* missing) override;
   std::optional<FileIdentity> IdentityAt(const std::string&) override {
     if (atName == kNone || atName == pending) return std::nullopt;
-    return FileIdentity{0, static_cast<std::uint64_t>(atName)};
+    return FileIdentity{0, atName};
   }
 };
 
 struct FakeFile : FollowDisk::File {
   FakeDisk& disk;
-  const int id;
-  FakeFile(FakeDisk& d, int i) : disk(d), id(i) {}
+  const std::size_t id;
+  FakeFile(FakeDisk& d, std::size_t i) : disk(d), id(i) {}
   ~FakeFile() override {
     if (disk.pending == id) disk.pending = disk.atName = kNone;
   }
   std::optional<FileIdentity> Identity() override {
-    return FileIdentity{0, static_cast<std::uint64_t>(id)};
+    return FileIdentity{0, id};
   }
-  std::optional<std::uint64_t> Size() override {
-    return disk.files[static_cast<std::size_t>(id)].size();
-  }
+  std::optional<std::uint64_t> Size() override { return disk.files[id].size(); }
   std::size_t Read(std::uint64_t offset, std::span<char> into) override {
-    const std::string& file = disk.files[static_cast<std::size_t>(id)];
-    if (offset >= file.size()) return 0;
-    const std::size_t n = std::min(into.size(), file.size() - offset);
-    std::memcpy(into.data(), file.data() + offset, n);
-    return n;
+    if (offset >= disk.files[id].size()) return 0;
+    return disk.files[id].copy(into.data(), into.size(), offset);
   }
   FileLinks Links() override {
     return disk.pending == id ? FileLinks::kDeletePending : FileLinks::kNamed;
@@ -77,23 +71,23 @@ std::string Play(const std::string& steps) {
   });
   console = &presenter;
   Follower follower(disk, "log", 64);
+  const std::string start = std::string(kStamp) + " ";
   std::istringstream in(steps);
   for (std::string s; in >> s;) {
-    const std::string text =
-        Replaced(s.substr(s.find(':') + 1), "@", std::string(kStamp) + " ");
+    const std::string text = Replaced(s.substr(s.find(':') + 1), "@", start);
     if (s == "look") {
       shown += "|";
       if (!follower.Look(presenter)) presenter.Idle();
       shown += std::exchange(presenter.text(), "");
     } else if (s.starts_with("w:") || s.starts_with("cut:")) {
       if (disk.atName == kNone) {
-        disk.atName = static_cast<int>(disk.files.size());
+        disk.atName = disk.files.size();
         disk.files.emplace_back();
       }
-      std::string& file = disk.files[static_cast<std::size_t>(disk.atName)];
+      std::string& file = disk.files[disk.atName];
       file = (s[0] == 'w' ? file : "") + text;
     } else if (s.starts_with("old:")) {
-      disk.files[static_cast<std::size_t>(disk.renamed)] += text;
+      disk.files[disk.renamed] += text;
     } else if (s == "mv" || s == "rm") {
       disk.renamed = std::exchange(disk.atName, kNone);
     } else if (s == "rmwin") {
@@ -102,7 +96,7 @@ std::string Play(const std::string& steps) {
       disk.refuse = s == "deny";
     }
   }
-  return Replaced(shown, std::string(kStamp) + " ", "@");
+  return Replaced(shown, start, "@");
 }
 
 TEST(Follower, FollowsTheNameAndShowsEachRecordOnce) {

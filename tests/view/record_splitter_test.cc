@@ -10,11 +10,6 @@
 namespace syslog_listen {
 namespace {
 
-// `text` with every "@" made a time stamp text.
-std::string Stamped(std::string_view text) {
-  return Replaced(text, "@", kStamp);
-}
-
 // Feeds each of `steps`, split at '|', to a splitter that holds 40 bytes at
 // most; "~" flushes it instead. Shows each piece as "[text]" when it starts
 // a record, else "(text)", and each flush as "~"; stamps as "@".
@@ -31,7 +26,7 @@ std::string Split(const std::string& steps) {
       shown += "~";
       splitter.Flush(show);
     } else {
-      splitter.Feed(Stamped(step), show);
+      splitter.Feed(Replaced(step, "@", kStamp), show);
     }
   }
   return shown;
@@ -42,9 +37,9 @@ TEST(RecordSplitter, ARecordIsWholeOnceTheNextBeginsOrTheFileStops) {
     const char* steps;
     const char* shown;
   } cases[] = {
-      {"@ a|@ b>>c|~", "[@ a]~[@ b>>c]"},
       // Back to back in one read, and a start split between two reads.
-      {"@ a@ b|@ c Mon Jun 0|2 09:05:07 2025 d|~", "[@ a][@ b][@ c ]~[@ d]"},
+      {"@ a@ b>>|@ c Mon Jun 0|2 09:05:07 2025 d|~",
+       "[@ a][@ b>>][@ c ]~[@ d]"},
       // The banner is a record; its time stamp ends in a line feed.
       {"syslog server(port:514) started on @\n@ a|~",
        "[syslog server(port:514) started on @\n]~[@ a]"},
@@ -71,19 +66,17 @@ TEST(RecordSplitter, ARecordIsWholeOnceTheNextBeginsOrTheFileStops) {
 }
 
 TEST(TailStart, TheLastRecordsOfTheWindow) {
-  const std::string three = Stamped("x@ a@ b\nsyslog server(port:1) @ c");
-  const std::size_t b = three.find(Stamped("@ b"));
+  const std::string three =
+      Replaced("x@ a@ b\nsyslog server(port:1) @ c", "@", kStamp);
   const struct {
     std::string window;
     bool whole;
     std::size_t count, start;
   } cases[] = {
       {three, false, 2, three.find("syslog")},
-      {three, false, 3, b},
       {three, false, 9, 1},  // from the first start, not the middle of one
       {three, true, 9, 0},
       {std::string(kMaxRecordBytes + 5, 'x'), false, 20, 5},
-      {"short", false, 20, 0},
   };
   for (const auto& c : cases) {
     EXPECT_EQ(c.start, TailStart(c.window, c.whole, c.count))

@@ -13,12 +13,11 @@ inline constexpr std::string_view kStamp = "Mon Jun 02 09:05:07 2025";
 inline std::string Replaced(std::string_view text, std::string_view from,
                             std::string_view to) {
   std::string out;
-  std::size_t at = 0;
-  for (std::size_t found; (found = text.find(from, at)) != text.npos;
-       at = found + from.size()) {
-    out.append(text.substr(at, found - at)).append(to);
+  for (std::size_t at; (at = text.find(from)) != text.npos;) {
+    out.append(text.substr(0, at)).append(to);
+    text.remove_prefix(at + from.size());
   }
-  return out.append(text.substr(at));
+  return out.append(text);
 }
 
 }  // namespace syslog_listen
