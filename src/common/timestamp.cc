@@ -1,6 +1,7 @@
 #include "common/timestamp.h"
 
 #include <algorithm>
+#include <iterator>
 
 namespace syslog_listen {
 
@@ -26,6 +27,14 @@ char* PutDigits(char* out, int value, int width) {
 
 char* PutName(char* out, const char (&name)[4]) {
   return std::copy(name, name + 3, out);
+}
+
+// True when `part` (up to 3 characters) begins one of `names`.
+template <std::size_t N>
+bool BeginsName(const char (&names)[N][4], std::string_view part) {
+  return std::any_of(std::begin(names), std::end(names), [&](const auto& name) {
+    return std::string_view(name, 3).starts_with(part);
+  });
 }
 
 }  // namespace
@@ -57,6 +66,25 @@ void FormatTimestamp(const std::tm& time, char (&out)[kTimestampLength]) {
   p = PutDigits(p, time.tm_sec, 2);
   *p++ = ' ';
   PutDigits(p, time.tm_year + 1900, 4);
+}
+
+bool CouldBeTimestamp(std::string_view text) {
+  text = text.substr(0, kTimestampLength);
+  if (kUnknownTimestamp.starts_with(text)) return true;
+  // Names (n), digits (d) and the separators between them.
+  constexpr std::string_view kShape = "nnn nnn dd dd:dd:dd dddd";
+  if (!BeginsName(kWeekdays, text.substr(0, 3)) ||
+      (text.size() > 4 && !BeginsName(kMonths, text.substr(4, 3)))) {
+    return false;
+  }
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const char c = text[i];
+    if (kShape[i] == 'd' ? c < '0' || c > '9'
+                         : kShape[i] != 'n' && c != kShape[i]) {
+      return false;
+    }
+  }
+  return true;
 }
 
 }  // namespace syslog_listen

@@ -20,6 +20,12 @@ inline constexpr std::string_view kUnknownTimestamp =
 // for a broken-down local time. Out-of-range fields give kUnknownTimestamp.
 void FormatTimestamp(const std::tm& time, char (&out)[kTimestampLength]);
 
+// True when `text`, up to kTimestampLength characters of it, could be the
+// start of a time stamp text as FormatTimestamp writes it (kUnknownTimestamp
+// included): a whole one when `text` is that long or longer. For reading a
+// log file back.
+bool CouldBeTimestamp(std::string_view text);
+
 }  // namespace syslog_listen
 
 #endif  // SYSLOG_LISTEN_COMMON_TIMESTAMP_H_

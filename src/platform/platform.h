@@ -1,8 +1,8 @@
 // The only header that knows platforms differ: process set-up, the log file,
 // the local clock and the UDP socket. One platform's files are built:
 // platform_posix.cc and its helpers, or on Windows a file per layer (text,
-// console, process, files, socket: *_win32.cc); and diagnose_*.cc for why
-// a start failed.
+// console, process, files, socket: *_win32.cc); diagnose_*.cc for why a
+// start failed; follow_*.cc for the live view's reading.
 #ifndef SYSLOG_LISTEN_PLATFORM_PLATFORM_H_
 #define SYSLOG_LISTEN_PLATFORM_PLATFORM_H_
 
@@ -271,6 +271,52 @@ void ReturnFreeMemory();
 
 // Converts to the machine's local time; false if it cannot.
 bool ToLocalTime(std::time_t time, std::tm* local);
+
+// --- Reading a log file while it is written (syslog-listen-view) ---
+
+// What identifies a file whatever its name: its device and inode, or on
+// Windows its volume's serial number and its index there.
+struct FileIdentity {
+  std::uint64_t volume = 0;
+  std::uint64_t index = 0;
+  friend bool operator==(const FileIdentity&, const FileIdentity&) = default;
+};
+
+// Opens the regular file `name` to read, keeping nobody from writing,
+// renaming or deleting it meanwhile (on Windows, shared for all three).
+// nullptr on failure, with `*missing` set when nothing is at the name.
+std::FILE* OpenToFollow(const std::string& name, bool* missing);
+
+// An open file's identity, and that of what `name` names now; nullopt when
+// the system does not tell (nothing at the name, say).
+std::optional<FileIdentity> IdentityOf(std::FILE* file);
+std::optional<FileIdentity> IdentityAt(const std::string& name);
+
+// An open file's size now; nullopt when the system does not tell.
+std::optional<std::uint64_t> SizeOf(std::FILE* file);
+
+// Reads up to `into.size()` bytes of `file` from `offset`: how many, 0 at
+// the end or on a failure.
+std::size_t ReadAt(std::FILE* file, std::uint64_t offset, std::span<char> into);
+
+// A regular file in a folder, and when it was last written, in units of the
+// platform's that only compare.
+struct FolderEntry {
+  std::string name;  // without the folder
+  std::string path;  // with it
+  std::int64_t written = 0;
+};
+// The regular files in `folder`; none when it cannot be listed.
+std::vector<FolderEntry> ListFolder(const std::string& folder);
+
+// Where the service keeps its log (Linux: /var/log/syslog-listen; Windows:
+// syslog-listen in the ProgramData folder), and where its own notices go.
+std::string ServiceLogFolder();
+std::string_view ServiceNoticesPlace();
+
+// Sleeps for `length`, and no longer once a stop is requested (see
+// WatchForStop).
+void PauseUnlessStopped(std::chrono::milliseconds length);
 
 }  // namespace syslog_listen
 

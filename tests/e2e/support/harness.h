@@ -69,6 +69,14 @@ long DroppedAt(int port);
 std::vector<std::string> ServerCommand(
     const std::vector<std::string>& args = {});
 
+// The same for the live view: SYSLOG_LISTEN_VIEW, else the one built beside
+// the tests.
+std::vector<std::string> ViewCommand(const std::vector<std::string>& args = {});
+
+// `command` run through SYSLOG_LISTEN_LAUNCHER when that is set: under wine,
+// a Windows program (cmd /c ren, say).
+std::vector<std::string> Launch(const std::vector<std::string>& command);
+
 // True when the server under test is the Windows build (run under wine;
 // SYSLOG_LISTEN_WINDOWS=1): its outputs are in text mode, which turns
 // every line feed into CR LF, and its drop count is the whole machine's.

@@ -100,16 +100,30 @@ namespace {
 
 }  // namespace
 
-std::vector<std::string> ServerCommand(const std::vector<std::string>& args) {
+std::vector<std::string> Launch(const std::vector<std::string>& command) {
   std::vector<std::string> words;
   if (const char* launcher = Env("SYSLOG_LISTEN_LAUNCHER")) {
     std::istringstream in(launcher);
     for (std::string word; in >> word;) words.push_back(word);
   }
-  const char* server = Env("SYSLOG_LISTEN_SERVER");
-  words.push_back(server != nullptr ? server : SYSLOG_LISTEN_BINARY);
-  words.insert(words.end(), args.begin(), args.end());
+  words.insert(words.end(), command.begin(), command.end());
   return words;
+}
+
+std::vector<std::string> ServerCommand(const std::vector<std::string>& args) {
+  const char* server = Env("SYSLOG_LISTEN_SERVER");
+  std::vector<std::string> words = {server != nullptr ? server
+                                                      : SYSLOG_LISTEN_BINARY};
+  words.insert(words.end(), args.begin(), args.end());
+  return Launch(words);
+}
+
+std::vector<std::string> ViewCommand(const std::vector<std::string>& args) {
+  const char* view = Env("SYSLOG_LISTEN_VIEW");
+  std::vector<std::string> words = {
+      view != nullptr ? view : SYSLOG_LISTEN_VIEW_BINARY};
+  words.insert(words.end(), args.begin(), args.end());
+  return Launch(words);
 }
 
 bool WindowsServer() {
