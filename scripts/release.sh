@@ -66,7 +66,7 @@ deb=$(cd "$work" && ls syslog-listen_"$version"_*.deb)
 # the time stamp out of the executable).
 cmake -S "$src" --preset windows -B "$work/windows" -DSYSLOG_LISTEN_WERROR=ON \
   -DCMAKE_CXX_FLAGS="-ffile-prefix-map=$work=." >/dev/null
-cmake --build "$work/windows" --parallel >/dev/null
+cmake --build "$work/windows" --parallel "$(nproc)" >/dev/null
 zipdir=$work/zip
 mkdir "$zipdir"
 x86_64-w64-mingw32-strip -o "$zipdir/syslog-listen.exe" \
