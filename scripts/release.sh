@@ -91,9 +91,10 @@ sed -e "s/@PRODUCT_CODE@/$(echo "syslog-listen $version" | guid)/" \
 clock=$(date -d "@$SOURCE_DATE_EPOCH" '+%Y-%m-%d %H:%M:%S')
 (cd "$zipdir" && faketime "$clock" wixl -a x64 -o "$work/$msi" \
   syslog-listen.wxs 2>"$work/wixl.log") || { cat "$work/wixl.log"; exit 1; }
-# What wixl cannot write (custom actions, the PATH entry) is in the table
-# edits beside the installer's source: each statement, its lines joined
-# with single spaces, goes to msibuild on its own.
+# What wixl cannot write (custom actions, the PATH entry, the port's
+# choice) is in the table edits beside the installer's source: each
+# statement, its lines joined with single spaces, goes to msibuild on its
+# own.
 statement=""
 while IFS= read -r line; do
   case $line in --*|"") continue ;; esac
