@@ -5,11 +5,11 @@
 # service on remove and forget it on purge, a logrotate file logrotate
 # takes, and a unit rated 2.0 or better by systemd-analyze; the packaged
 # executable, and the zip's under wine, run and print the usage text; the
-# zip's executable has no debug sections and its texts CR LF line ends; the
-# MSI's tables hold the port's uses, and under wine it refuses a PORT that
-# is no port, installs a service that records a datagram on the PORT given,
-# is upgraded by a later version that keeps the port, and its removal
-# leaves nothing but the log.
+# zip holds the two programs, without debug sections, and texts with CR LF
+# line ends; the MSI's tables hold the Start-menu entries and the port's
+# uses, and under wine it refuses a PORT that is no port, installs a service
+# that records a datagram on the PORT given, is upgraded by a later version
+# that keeps the port, and its removal leaves nothing but the log.
 set -eu
 cd "$(dirname "$0")/.."
 scripts/setup.sh lintian wine wine64 unzip msitools python3
@@ -103,8 +103,13 @@ status=0
 check_usage "$work/usage" "$work/deb/usr/bin/syslog-listen"
 
 unzip -q "$zip" -d "$work/zip"
-! x86_64-w64-mingw32-objdump -h "$work/zip/syslog-listen.exe" |
-  grep -q '\.debug' || fail "the .exe has debug sections"
+[ "$(unzip -Z1 "$zip" | tr '\n' ' ')" = \
+  "syslog-listen.exe syslog-listen-view.exe README.txt LICENSE.txt " ] ||
+  fail "the zip holds $(unzip -Z1 "$zip" | tr '\n' ' ')"
+for exe in syslog-listen.exe syslog-listen-view.exe; do
+  ! x86_64-w64-mingw32-objdump -h "$work/zip/$exe" | grep -q '\.debug' ||
+    fail "$exe has debug sections"
+done
 for text in README.txt LICENSE.txt; do
   [ "$(grep -vc "$(printf '\r')\$" "$work/zip/$text")" -eq 0 ] ||
     fail "$text has lines without CR LF"
@@ -149,6 +154,12 @@ condition() { cell InstallExecuteSequence "$1" 2; }
   cell CustomAction FirewallAdd 4 | grep -qF ' localport=[PORT] ' &&
   cell Property SecureCustomProperties 2 | tr ';' '\n' | grep -qx PORT ||
   fail "the MSI's service or firewall rule does not follow PORT"
+# Start-menu entries that start their files: the live view on the service's
+# log, and README.txt.
+table Shortcut | awk -F '\t' '$2 == "ProgramMenuFolder" && $5 == "[#view]" &&
+    $6 == "\"[LOGDIR]syslog.[PORT].log\"" { view = 1 }
+  $2 == "ProgramMenuFolder" && $5 == "[#readme]" { readme = 1 }
+  END { exit !(view && readme) }' || fail "the MSI's Start-menu entries are amiss"
 # Under wine, with a wineserver that keeps the prefix (and its services) up.
 "$wineserver" -k 2>/dev/null || true
 "$wineserver" -w
@@ -173,7 +184,8 @@ send() {
 ! wine msiexec /i "$msi" PORT=none /qn && [ ! -e "$program" ] ||
   fail "the MSI installs with PORT=none"
 wine msiexec /i "$msi" PORT="$port" /qn || fail "msiexec /i failed"
-[ -f "$program" ] || fail "the MSI installed no program"
+[ -f "$program" ] && [ -f "${program%/*}/syslog-listen-view.exe" ] ||
+  fail "the MSI did not install both programs"
 log="$WINEPREFIX/drive_c/ProgramData/syslog-listen/syslog.$port.log"
 banner="syslog server(port:$port)"
 within has "$banner" "$log" || fail "the service wrote no banner"
@@ -210,7 +222,7 @@ send "after the upgrade"
 within has ">>after the upgrade" "$log" || fail "the upgrade lost the port"
 
 wine msiexec /x "$work/next.msi" /qn || fail "msiexec /x failed"
-[ ! -e "$program" ] || fail "the program stays after removal"
+[ ! -e "${program%/*}" ] || fail "the programs stay after removal"
 ! wine sc query syslog-listen 2>/dev/null | grep -q SERVICE_NAME ||
   fail "the service stays after removal"
 ! wine reg query "$key" >/dev/null 2>&1 || fail "$key stays after removal"

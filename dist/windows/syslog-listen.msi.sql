@@ -41,3 +41,8 @@ INSERT INTO `InstallExecuteSequence` (`Action`, `Condition`, `Sequence`)
   VALUES ('PortDefault', 'NOT PORT', 61);
 UPDATE `Property` SET `Value` = 'PORT;WIX_DOWNGRADE_DETECTED;WIX_UPGRADE_DETECTED'
   WHERE `Property` = 'SecureCustomProperties';
+
+-- The Start-menu entries start their files themselves, not through the
+-- feature (wixl writes advertised shortcuts only).
+UPDATE `Shortcut` SET `Target` = '[#view]' WHERE `Shortcut` = 'ViewShortcut';
+UPDATE `Shortcut` SET `Target` = '[#readme]' WHERE `Shortcut` = 'ReadmeShortcut';
