@@ -9,7 +9,8 @@
 # line ends; the MSI's tables hold the Start-menu entries and the port's
 # uses, and under wine it refuses a PORT that is no port, installs a service
 # that records a datagram on the PORT given, is upgraded by a later version
-# that keeps the port, and its removal leaves nothing but the log.
+# that keeps the port, and is removed by README.txt's command, leaving
+# nothing but the log.
 set -eu
 cd "$(dirname "$0")/.."
 scripts/setup.sh lintian wine wine64 unzip msitools python3
@@ -221,8 +222,14 @@ within restarted || fail "the upgraded service does not run on port $port"
 send "after the upgrade"
 within has ">>after the upgrade" "$log" || fail "the upgrade lost the port"
 
-wine msiexec /x "$work/next.msi" /qn || fail "msiexec /x failed"
-[ ! -e "${program%/*}" ] || fail "the programs stay after removal"
+# README.txt's uninstall command, run from a batch file (where % doubles).
+grep -a '^ *for /f .* msiexec /x ' "$work/zip/README.txt" |
+  sed 's/^ *//; s/%/%%/g' >"$work/uninstall.bat"
+[ -s "$work/uninstall.bat" ] || fail "README.txt has no uninstall command"
+(cd "$work" && wine cmd /c uninstall.bat >/dev/null 2>&1) ||
+  fail "README.txt's uninstall command failed"
+gone() { [ ! -e "${program%/*}" ]; }
+within gone || fail "the programs stay after removal"
 ! wine sc query syslog-listen 2>/dev/null | grep -q SERVICE_NAME ||
   fail "the service stays after removal"
 ! wine reg query "$key" >/dev/null 2>&1 || fail "$key stays after removal"
