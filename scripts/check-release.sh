@@ -51,6 +51,7 @@ sort >"$work/expected" <<'EOF'
 ./usr/
 ./usr/bin/
 ./usr/bin/syslog-listen
+./usr/bin/syslog-listen-view
 ./usr/share/
 ./usr/share/doc/
 ./usr/share/doc/syslog-listen/
@@ -60,6 +61,7 @@ sort >"$work/expected" <<'EOF'
 ./usr/share/man/
 ./usr/share/man/man1/
 ./usr/share/man/man1/syslog-listen.1.gz
+./usr/share/man/man1/syslog-listen-view.1.gz
 EOF
 diff "$work/expected" "$work/files" || fail "the package's files differ"
 
