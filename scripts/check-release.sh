@@ -4,7 +4,7 @@
 # carries exactly the expected files, maintainer scripts that stop the
 # service on remove and forget it on purge, a logrotate file logrotate
 # takes, and a unit rated 2.0 or better by systemd-analyze; the packaged
-# executable, and the zip's under wine, run and print the usage text; the
+# programs, and the zip's under wine, run and print their usage texts; the
 # zip holds the two programs, without debug sections, and texts with CR LF
 # line ends; the MSI's tables hold the Start-menu entries and the port's
 # uses, and under wine it refuses a PORT that is no port, installs a service
@@ -125,12 +125,19 @@ status=0
 [ "$status" -eq 1 ] || fail "syslog-listen.exe -h exited with $status"
 check_usage "$work/usage.exe" syslog-listen
 grep -q "$(printf '\r')\$" "$work/usage.exe" || fail "no CR LF from the .exe"
+# The live view, packaged and zipped, starts and says how it is used.
+view_usage='^Usage: .*syslog-listen-view \[-h\] \[FILE\]'
+"$work/deb/usr/bin/syslog-listen-view" -h | grep -q "$view_usage" &&
+  (cd "$work/zip" && wine cmd /c "syslog-listen-view -h" 2>/dev/null) |
+  grep -q "$view_usage" || fail "syslog-listen-view does not start"
 
 # The MSI. wixl places some actions where it likes: the older version must
 # go before the newer installs.
 table() { msiinfo export "$msi" "$1" | tr -d '\r'; }
 # Column $3 of the row of table $1 whose key is $2.
-cell() { table "$1" | awk -F '\t' -v k="$2" -v c="$3" 'NR > 3 && $1 == k { print $c }'; }
+cell() {
+  table "$1" | awk -F '\t' -v k="$2" -v c="$3" 'NR > 3 && $1 == k { print $c }'
+}
 sequence() { cell InstallExecuteSequence "$1" 3; }
 [ "$(sequence RemoveExistingProducts)" -lt "$(sequence InstallInitialize)" ] ||
   fail "the MSI removes an older version after installing"
@@ -162,7 +169,8 @@ condition() { cell InstallExecuteSequence "$1" 2; }
 table Shortcut | awk -F '\t' '$2 == "ProgramMenuFolder" && $5 == "[#view]" &&
     $6 == "\"[LOGDIR]syslog.[PORT].log\"" { view = 1 }
   $2 == "ProgramMenuFolder" && $5 == "[#readme]" { readme = 1 }
-  END { exit !(view && readme) }' || fail "the MSI's Start-menu entries are amiss"
+  END { exit !(view && readme) }' ||
+  fail "the MSI's Start-menu entries are amiss"
 # Under wine, with a wineserver that keeps the prefix (and its services) up.
 "$wineserver" -k 2>/dev/null || true
 "$wineserver" -w
@@ -182,7 +190,10 @@ for port in random.sample(range(20000, 30000), 100):
     print(port)
     break')
 send() {
-  python3 -c 'import socket, sys; socket.socket(socket.AF_INET, socket.SOCK_DGRAM).sendto(b"<13>" + sys.argv[1].encode(), ("127.0.0.1", int(sys.argv[2])))' "$1" "$port"
+  python3 -c 'import socket, sys
+socket.socket(socket.AF_INET, socket.SOCK_DGRAM).sendto(
+    b"<13>" + sys.argv[1].encode(), ("127.0.0.1", int(sys.argv[2])))' \
+    "$1" "$port"
 }
 ! wine msiexec /i "$msi" PORT=none /qn && [ ! -e "$program" ] ||
   fail "the MSI installs with PORT=none"
