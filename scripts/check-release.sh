@@ -4,10 +4,13 @@
 # carries exactly the expected files, maintainer scripts that stop the
 # service on remove and forget it on purge, a logrotate file logrotate
 # takes, and a unit rated 2.0 or better by systemd-analyze; the packaged
-# executable, and the zip's under wine, run and print the usage text; the
-# zip's executable has no debug sections and its texts CR LF line ends; the
-# MSI, under wine, installs a service that records a datagram on port 514,
-# and its removal leaves nothing but the log.
+# programs, and the zip's under wine, run and print their usage texts; the
+# zip holds the two programs, without debug sections, and texts with CR LF
+# line ends; the MSI's tables hold the Start-menu entries and the port's
+# uses, and under wine it refuses a PORT that is no port, installs a service
+# that records a datagram on the PORT given, is upgraded by a later version
+# that keeps the port, and is removed by README.txt's command, leaving
+# nothing but the log.
 set -eu
 cd "$(dirname "$0")/.."
 scripts/setup.sh lintian wine wine64 unzip msitools python3
@@ -48,6 +51,7 @@ sort >"$work/expected" <<'EOF'
 ./usr/
 ./usr/bin/
 ./usr/bin/syslog-listen
+./usr/bin/syslog-listen-view
 ./usr/share/
 ./usr/share/doc/
 ./usr/share/doc/syslog-listen/
@@ -57,6 +61,7 @@ sort >"$work/expected" <<'EOF'
 ./usr/share/man/
 ./usr/share/man/man1/
 ./usr/share/man/man1/syslog-listen.1.gz
+./usr/share/man/man1/syslog-listen-view.1.gz
 EOF
 diff "$work/expected" "$work/files" || fail "the package's files differ"
 
@@ -101,8 +106,13 @@ status=0
 check_usage "$work/usage" "$work/deb/usr/bin/syslog-listen"
 
 unzip -q "$zip" -d "$work/zip"
-! x86_64-w64-mingw32-objdump -h "$work/zip/syslog-listen.exe" |
-  grep -q '\.debug' || fail "the .exe has debug sections"
+[ "$(unzip -Z1 "$zip" | tr '\n' ' ')" = \
+  "syslog-listen.exe syslog-listen-view.exe README.txt LICENSE.txt " ] ||
+  fail "the zip holds $(unzip -Z1 "$zip" | tr '\n' ' ')"
+for exe in syslog-listen.exe syslog-listen-view.exe; do
+  ! x86_64-w64-mingw32-objdump -h "$work/zip/$exe" | grep -q '\.debug' ||
+    fail "$exe has debug sections"
+done
 for text in README.txt LICENSE.txt; do
   [ "$(grep -vc "$(printf '\r')\$" "$work/zip/$text")" -eq 0 ] ||
     fail "$text has lines without CR LF"
@@ -115,34 +125,52 @@ status=0
 [ "$status" -eq 1 ] || fail "syslog-listen.exe -h exited with $status"
 check_usage "$work/usage.exe" syslog-listen
 grep -q "$(printf '\r')\$" "$work/usage.exe" || fail "no CR LF from the .exe"
+# The live view, packaged and zipped, starts and says how it is used.
+view_usage='^Usage: .*syslog-listen-view \[-h\] \[FILE\]'
+"$work/deb/usr/bin/syslog-listen-view" -h | grep -q "$view_usage" &&
+  (cd "$work/zip" && wine cmd /c "syslog-listen-view -h" 2>/dev/null) |
+  grep -q "$view_usage" || fail "syslog-listen-view does not start"
 
 # The MSI. wixl places some actions where it likes: the older version must
 # go before the newer installs.
-sequence() {
-  msiinfo export "$msi" InstallExecuteSequence | awk -F '\t' -v a="$1" \
-    '$1 == a { print $3 }'
+table() { msiinfo export "$msi" "$1" | tr -d '\r'; }
+# Column $3 of the row of table $1 whose key is $2.
+cell() {
+  table "$1" | awk -F '\t' -v k="$2" -v c="$3" 'NR > 3 && $1 == k { print $c }'
 }
+sequence() { cell InstallExecuteSequence "$1" 3; }
 [ "$(sequence RemoveExistingProducts)" -lt "$(sequence InstallInitialize)" ] ||
   fail "the MSI removes an older version after installing"
 # The service is started without a wait, and stopped (for an upgrade or a
 # removal) with one: Event bits 1 and 16 start it, 2 and 32 stop it.
-msiinfo export "$msi" ServiceControl | awk -F '\t' 'NR > 3 { n++
+table ServiceControl | awk -F '\t' 'NR > 3 { n++
     start = $3 % 2 || int($3 / 16) % 2; stop = int($3 / 2) % 2 || int($3 / 32) % 2
     if ((start && $5 != 0) || (stop && $5 != 1)) bad = 1 }
   END { exit bad || n != 2 }' ||
   fail "the MSI does not wait for the service to stop"
 # The firewall rule: added (after deleting one of its name) only when this
 # version is installed, not at a repair; deleted only when the product goes.
-condition() {
-  msiinfo export "$msi" InstallExecuteSequence | awk -F '\t' -v a="$1" \
-    '$1 == a { print $2 }'
-}
+condition() { cell InstallExecuteSequence "$1" 2; }
 [ "$(condition FirewallClear)" = "NOT Installed" ] &&
   [ "$(condition FirewallAdd)" = "NOT Installed" ] &&
   [ "$(sequence FirewallClear)" -lt "$(sequence FirewallAdd)" ] &&
   [ "$(condition FirewallRemove)" = 'REMOVE="ALL" AND NOT UPGRADINGPRODUCTCODE' ] &&
-  msiinfo export "$msi" CustomAction | grep -q '^FirewallClear' ||
+  table CustomAction | grep -q '^FirewallClear' ||
   fail "the MSI's firewall actions run when they should not"
+# The port reaches the service, its log and the firewall rule, and passes
+# from the user's side of the install to the system's.
+[ "$(cell ServiceInstall Service 11)" = \
+  '-p [PORT] -o "[LOGDIR]syslog.[PORT].log" -t' ] &&
+  cell CustomAction FirewallAdd 4 | grep -qF ' localport=[PORT] ' &&
+  cell Property SecureCustomProperties 2 | tr ';' '\n' | grep -qx PORT ||
+  fail "the MSI's service or firewall rule does not follow PORT"
+# Start-menu entries that start their files: the live view on the service's
+# log, and README.txt.
+table Shortcut | awk -F '\t' '$2 == "ProgramMenuFolder" && $5 == "[#view]" &&
+    $6 == "\"[LOGDIR]syslog.[PORT].log\"" { view = 1 }
+  $2 == "ProgramMenuFolder" && $5 == "[#readme]" { readme = 1 }
+  END { exit !(view && readme) }' ||
+  fail "the MSI's Start-menu entries are amiss"
 # Under wine, with a wineserver that keeps the prefix (and its services) up.
 "$wineserver" -k 2>/dev/null || true
 "$wineserver" -w
@@ -151,14 +179,9 @@ condition() {
 within() { i=0; until "$@"; do i=$((i + 1)); [ $i -lt 150 ] || return 1; sleep 0.2; done; }
 has() { grep -qa "$1" "$2" 2>/dev/null; }
 program="$WINEPREFIX/drive_c/Program Files/syslog-listen/syslog-listen.exe"
-wine msiexec /i "$msi" /qn || fail "msiexec /i failed"
-[ -f "$program" ] || fail "the MSI installed no program"
-# Wine binds as the user, and a port below 1024 takes root: as anyone else,
-# the installed service is moved to a free port from 1024 up (one that
-# prints as it is), in its own registry entry.
-port=514
-if [ "$(id -u)" -ne 0 ]; then
-  port=$(python3 -c 'import random, socket
+# A free port from 20000 up, one that prints as it is (wine binds as the
+# user, and a port below 1024 takes root).
+port=$(python3 -c 'import random, socket
 for port in random.sample(range(20000, 30000), 100):
     try:
         socket.socket(socket.AF_INET, socket.SOCK_DGRAM).bind(("", port))
@@ -166,30 +189,63 @@ for port in random.sample(range(20000, 30000), 100):
         continue
     print(port)
     break')
-  key='HKLM\System\CurrentControlSet\Services\syslog-listen'
-  image=$(wine reg query "$key" /v ImagePath | tr -d '\r' |
-    sed -n 's/.*REG_[A-Z_]*SZ *//p')
-  # The install's start fails at the bind; once it has ended, start again.
-  stopped() { wine sc query syslog-listen 2>/dev/null | grep -q STOPPED; }
-  within stopped || fail "the service on port 514 did not end"
-  wine reg add "$key" /v ImagePath /t REG_EXPAND_SZ /f \
-    /d "$(printf '%s\n' "$image" | sed "s/514/$port/g")" >/dev/null
-  # The service manager reads the entry when the prefix starts: start it
-  # again (the service starts with it, or here).
-  "$wineserver" -k
-  "$wineserver" -w
-  "$wineserver" -p </dev/null >/dev/null 2>&1
-  wine net start syslog-listen >/dev/null 2>&1 || true
-fi
+send() {
+  python3 -c 'import socket, sys
+socket.socket(socket.AF_INET, socket.SOCK_DGRAM).sendto(
+    b"<13>" + sys.argv[1].encode(), ("127.0.0.1", int(sys.argv[2])))' \
+    "$1" "$port"
+}
+! wine msiexec /i "$msi" PORT=none /qn && [ ! -e "$program" ] ||
+  fail "the MSI installs with PORT=none"
+wine msiexec /i "$msi" PORT="$port" /qn || fail "msiexec /i failed"
+[ -f "$program" ] && [ -f "${program%/*}/syslog-listen-view.exe" ] ||
+  fail "the MSI did not install both programs"
 log="$WINEPREFIX/drive_c/ProgramData/syslog-listen/syslog.$port.log"
-within has "syslog server(port:$port)" "$log" ||
-  fail "the service wrote no banner"
-python3 -c 'import socket, sys; socket.socket(socket.AF_INET, socket.SOCK_DGRAM).sendto(b"<13>from the msi check\n", ("127.0.0.1", int(sys.argv[1])))' "$port"
+banner="syslog server(port:$port)"
+within has "$banner" "$log" || fail "the service wrote no banner"
+send "from the msi check"
 within has ">>from the msi check" "$log" || fail "the service recorded nothing"
-wine msiexec /x "$msi" /qn || fail "msiexec /x failed"
-[ ! -e "$program" ] || fail "the program stays after removal"
+
+# The same package as the next version (its version, product code and
+# package code, and the upgrade table's bounds, changed), installed without
+# PORT, replaces this one and keeps the port.
+uuid() { python3 -c 'import uuid; print("{%s}" % str(uuid.uuid4()).upper())'; }
+version=$(cell Property ProductVersion 2)
+old=$(cell Property ProductCode 2)
+new=$(uuid)
+cp "$msi" "$work/next.msi"
+for name in Property Upgrade; do
+  table "$name" | awk -F '\t' -v OFS='\t' -v v="$version" -v c="$new" \
+    'NR > 3 { for (i = 1; i <= NF; i++) if ($i == v) { split(v, n, ".")
+        $i = n[1] "." n[2] "." n[3] + 1 }
+      if ($1 == "ProductCode") $2 = c } 1' >"$work/$name.idt"
+  msibuild "$work/next.msi" -i "$work/$name.idt"
+done
+msibuild "$work/next.msi" -s syslog-listen "the syslog-listen developers" \
+  "x64;1033" "$(uuid)"
+starts=$(grep -ac "$banner" "$log")
+wine msiexec /i "$work/next.msi" /qn || fail "the upgrade failed"
+key='HKLM\SOFTWARE\syslog-listen'
+uninstall='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall'
+wine reg query "$uninstall\\$new" >/dev/null 2>&1 &&
+  ! wine reg query "$uninstall\\$old" >/dev/null 2>&1 ||
+  fail "the upgrade did not replace the older version"
+restarted() { [ "$(grep -ac "$banner" "$log")" -gt "$starts" ]; }
+within restarted || fail "the upgraded service does not run on port $port"
+send "after the upgrade"
+within has ">>after the upgrade" "$log" || fail "the upgrade lost the port"
+
+# README.txt's uninstall command, run from a batch file (where % doubles).
+grep -a '^ *for /f .* msiexec /x ' "$work/zip/README.txt" |
+  sed 's/^ *//; s/%/%%/g' >"$work/uninstall.bat"
+[ -s "$work/uninstall.bat" ] || fail "README.txt has no uninstall command"
+(cd "$work" && wine cmd /c uninstall.bat >/dev/null 2>&1) ||
+  fail "README.txt's uninstall command failed"
+gone() { [ ! -e "${program%/*}" ]; }
+within gone || fail "the programs stay after removal"
 ! wine sc query syslog-listen 2>/dev/null | grep -q SERVICE_NAME ||
   fail "the service stays after removal"
-has ">>from the msi check" "$log" || fail "the log went with the program"
+! wine reg query "$key" >/dev/null 2>&1 || fail "$key stays after removal"
+has ">>after the upgrade" "$log" || fail "the log went with the program"
 echo "check-release: $deb, $msi and $zip are as they should be (unit" \
   "exposure $exposure)"

@@ -3,10 +3,13 @@
 # stand, reproducibly, and prints their absolute paths as its last lines:
 #   syslog-listen_VERSION_ARCH.deb           Debian package (debhelper)
 #   syslog-listen-VERSION-windows-x64.msi    the Windows installer (wixl):
-#                                            the program, the service, the
-#                                            firewall rule, the PATH entry
-#   syslog-listen-VERSION-windows-x64.zip    syslog-listen.exe, README.txt,
-#                                            LICENSE.txt, to run anywhere
+#                                            the programs, the service, the
+#                                            firewall rule, the PATH entry,
+#                                            the Start-menu entries
+#   syslog-listen-VERSION-windows-x64.zip    syslog-listen.exe,
+#                                            syslog-listen-view.exe,
+#                                            README.txt, LICENSE.txt, to run
+#                                            anywhere
 #   SHA256SUMS                               for all three
 # They go into the folder given (relative to where this is called from), or
 # release/ in the checkout; the folder is made if need be, and only these
@@ -66,19 +69,20 @@ deb=$(cd "$work" && ls syslog-listen_"$version"_*.deb)
 # the time stamp out of the executable).
 cmake -S "$src" --preset windows -B "$work/windows" -DSYSLOG_LISTEN_WERROR=ON \
   -DCMAKE_CXX_FLAGS="-ffile-prefix-map=$work=." >/dev/null
-cmake --build "$work/windows" --parallel >/dev/null
+cmake --build "$work/windows" --parallel "$(nproc)" >/dev/null
 zipdir=$work/zip
 mkdir "$zipdir"
-x86_64-w64-mingw32-strip -o "$zipdir/syslog-listen.exe" \
-  "$work/windows/syslog-listen.exe"
+for exe in syslog-listen.exe syslog-listen-view.exe; do
+  x86_64-w64-mingw32-strip -o "$zipdir/$exe" "$work/windows/$exe"
+done
 # CR LF texts, as a Windows user reads them.
 sed 's/$/\r/' "$work/windows/README.txt" >"$zipdir/README.txt"
 sed 's/$/\r/' LICENSE >"$zipdir/LICENSE.txt"
 find "$zipdir" -exec touch -d "@$SOURCE_DATE_EPOCH" {} +
 chmod 644 "$zipdir"/*
 zip=syslog-listen-$version-windows-x64.zip
-(cd "$zipdir" && zip -X -9 -q "$work/$zip" syslog-listen.exe README.txt \
-  LICENSE.txt)
+(cd "$zipdir" && zip -X -9 -q "$work/$zip" syslog-listen.exe \
+  syslog-listen-view.exe README.txt LICENSE.txt)
 
 # The installer, from the same files. wixl picks a package code and takes
 # the clock: both are fixed here, the code from what the package holds.
@@ -91,9 +95,10 @@ sed -e "s/@PRODUCT_CODE@/$(echo "syslog-listen $version" | guid)/" \
 clock=$(date -d "@$SOURCE_DATE_EPOCH" '+%Y-%m-%d %H:%M:%S')
 (cd "$zipdir" && faketime "$clock" wixl -a x64 -o "$work/$msi" \
   syslog-listen.wxs 2>"$work/wixl.log") || { cat "$work/wixl.log"; exit 1; }
-# What wixl cannot write (custom actions, the PATH entry) is in the table
-# edits beside the installer's source: each statement, its lines joined
-# with single spaces, goes to msibuild on its own.
+# What wixl cannot write (custom actions, the PATH entry, the port's
+# choice, shortcuts that are not advertised) is in the table edits beside
+# the installer's source: each statement, its lines joined with single
+# spaces, goes to msibuild on its own.
 statement=""
 while IFS= read -r line; do
   case $line in --*|"") continue ;; esac
