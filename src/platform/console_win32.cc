@@ -154,6 +154,12 @@ bool RestoreTitle() {
   return true;
 }
 
+bool ReportWouldStartMidLine() {
+  CONSOLE_SCREEN_BUFFER_INFO screen;
+  return GetConsoleScreenBufferInfo(GetStdHandle(STD_ERROR_HANDLE), &screen) &&
+         screen.dwCursorPosition.X != 0;
+}
+
 void WriteToConsole(std::span<const std::string_view> pieces) {
   static std::string text;  // only the console's writer writes the console
   text.clear();

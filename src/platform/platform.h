@@ -242,6 +242,13 @@ enum class DropScope {
 // datagram.
 DropScope ReadDropCount(SocketHandle socket, std::uint32_t* count);
 
+// --- What the user is told at the start and the end ---
+
+// At a stop: true when a report on standard error would start in mid-line,
+// on a terminal that echoed the Ctrl+C that asked for the stop ("^C") on
+// the line the cursor is on.
+bool ReportWouldStartMidLine();
+
 // --- Privileges, threads, memory and the clock ---
 
 // The unprivileged account DropPrivileges switches to from root.

@@ -14,6 +14,7 @@
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/uio.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -405,6 +406,13 @@ void WatchForStop() {
 }
 
 bool StopRequested() { return stopSignal.load(std::memory_order_relaxed) != 0; }
+
+bool ReportWouldStartMidLine() {
+  // Where the terminal echoes control characters, Ctrl+C shows as "^C".
+  termios modes{};
+  return stopSignal.load() == SIGINT && tcgetattr(STDERR_FILENO, &modes) == 0 &&
+         (modes.c_lflag & (ECHO | ECHOCTL)) == (ECHO | ECHOCTL);
+}
 
 void EndAfterStop() {
   const int signal = stopSignal.load();

@@ -197,6 +197,8 @@ class Receiver {
   // Asked to stop: what the socket already holds is recorded too, and the
   // console gets a moment to show it, before the process ends.
   [[noreturn]] void Stop() {
+    // After the "^C" a terminal echoed, what is reported starts a line.
+    if (ReportWouldStartMidLine()) console_.Report("\n");
     const Clock::time_point deadline = Clock::now() + kStopDrainLimit;
     while (Clock::now() < deadline) {
       const int received = datagrams_.Receive(0);

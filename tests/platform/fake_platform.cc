@@ -128,6 +128,8 @@ DropScope ReadDropCount(SocketHandle, std::uint32_t* count) {
   return DropScope::kMachine;
 }
 
+bool ReportWouldStartMidLine() { return false; }
+
 void WatchForStop() {}
 
 bool StopRequested() { return script.stop; }
