@@ -130,6 +130,20 @@ inline constexpr Template<1> kMachineDrops{
     "syslog-listen: %s dropped on this machine (all programs) while "
     "datagrams arrived here (receive queues full or other errors)\n"};
 
+// When datagrams longer than the receive takes (10000 bytes) were recorded
+// cut; at most once a second. How many since the last report, then, in
+// brackets where known, of the largest of them: its size (Windows does not
+// say it) and its sender (at hand with -t); with no size, the sender of the
+// first.
+inline constexpr Noun kCutNoun{"datagram longer than 10000 bytes was",
+                               "datagrams longer than 10000 bytes were"};
+inline constexpr Template<2> kCutDatagrams{
+    "syslog-listen: %s recorded cut to the first 10000%s\n"};
+inline constexpr Template<1> kCutSize{"%s bytes"};
+inline constexpr Template<1> kCutLargest{"the largest %s bytes"};
+inline constexpr Template<1> kCutFrom{"from %s"};
+inline constexpr Template<1> kCutFirstFrom{"the first from %s"};
+
 // When the console has caught up after falling behind.
 inline constexpr Template<1> kConsoleSkipped{
     "syslog-listen: %s not shown on the console (it fell behind); the log "
@@ -252,6 +266,7 @@ inline constexpr Template<2> kFirewallCommand{
 inline constexpr Template<3> kAccount{
     "syslog-listen: stopped after %s; received %s (%s)"};
 inline constexpr Template<1> kAccountDropped{"; %d dropped by the system"};
+inline constexpr Template<1> kAccountCut{"; %d recorded cut to 10000 bytes"};
 inline constexpr Template<1> kAccountNotShown{"; %s not shown on the console"};
 inline constexpr Template<1> kAccountSenders{"; from %s"};
 inline constexpr Template<1> kAccountManySenders{"; from more than %s"};

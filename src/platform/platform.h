@@ -199,7 +199,12 @@ long GrantedReceiveQueue(SocketHandle socket);
 
 // One received datagram.
 struct Datagram {
+  // Where the system does not say how long a datagram that was cut was.
+  static constexpr std::size_t kUnknownSize = SIZE_MAX;
+
   std::string_view bytes;  // a longer datagram is cut to the capacity
+  // As sent: more than bytes.size() when it was cut, or kUnknownSize.
+  std::size_t size = 0;
   std::uint32_t senderNetOrder = 0;
 };
 

@@ -44,13 +44,14 @@ void RunTally::Sender(std::uint32_t address) {
 
 std::string RunTally::Account(std::chrono::seconds ran,
                               std::optional<std::uint64_t> dropped,
-                              std::uint64_t notShown) const {
-  std::string line = Fill(kAccount, DurationText(ran),
-                          Counted(datagrams_, kDatagramNoun),
-                          Counted(bytes_, kByteNoun));
+                              std::uint64_t cut, std::uint64_t notShown) const {
+  std::string line =
+      Fill(kAccount, DurationText(ran), Counted(datagrams_, kDatagramNoun),
+           Counted(bytes_, kByteNoun));
   if (dropped && *dropped > 0) {
     AppendFilled(line, kAccountDropped, GroupedDecimal(*dropped));
   }
+  if (cut > 0) AppendFilled(line, kAccountCut, GroupedDecimal(cut));
   if (notShown > 0) {
     AppendFilled(line, kAccountNotShown, Counted(notShown, kRecordNoun));
   }

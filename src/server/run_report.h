@@ -40,9 +40,10 @@ class RunTally {
   void Sender(std::uint32_t address);
 
   // The account line: `dropped` where the system counts for the socket,
-  // `notShown` records the console skipped.
+  // `cut` datagrams longer than the receive takes, `notShown` records the
+  // console skipped.
   std::string Account(std::chrono::seconds ran,
-                      std::optional<std::uint64_t> dropped,
+                      std::optional<std::uint64_t> dropped, std::uint64_t cut,
                       std::uint64_t notShown) const;
 
  private:

@@ -144,8 +144,8 @@ class Receiver {
 
  private:
   // Composes a batch's records, writing them out whenever enough have
-  // gathered, then looks at the drops, whose report comes before what
-  // writing the batch brings. Nothing for an empty batch or a failure.
+  // gathered, then looks at the drops and cuts, whose reports come before
+  // what writing the batch brings. Nothing for an empty batch or a failure.
   void Compose(int received) {
     if (received <= 0) return;
     drops_.Traffic();
@@ -153,12 +153,19 @@ class Receiver {
     // Taken after the batch arrived, so after each of its datagrams.
     const std::string_view arrival = clock_.Now();
     for (int i = 0; i < received; ++i) {
-      gathered_.Add(datagrams_[i], arrival);
-      tally_.Datagram(datagrams_[i].bytes.size());
-      if (annotate_) tally_.Sender(datagrams_[i].senderNetOrder);
+      const Datagram& datagram = datagrams_[i];
+      gathered_.Add(datagram, arrival);
+      tally_.Datagram(datagram.bytes.size());
+      if (annotate_) tally_.Sender(datagram.senderNetOrder);
+      if (datagram.size > datagram.bytes.size()) {
+        // The sender only where the receive asked for it.
+        std::optional<std::uint32_t> sender;
+        if (annotate_) sender = datagram.senderNetOrder;
+        cuts_.Cut(datagram.size, sender);
+      }
       if (gathered_.Full()) WriteOut();
     }
-    CheckDrops(Clock::now());
+    CheckCounts(Clock::now());
   }
 
   // The file first; the console's records go to its writer, which takes
@@ -172,24 +179,26 @@ class Receiver {
     gathered_.Clear();
   }
 
-  // Reports drops when due, and gives the title its figures.
-  void CheckDrops(Clock::time_point now) {
+  // Reports drops and cuts when due, and gives the title its figures.
+  void CheckCounts(Clock::time_point now) {
     console_.Report(drops_.Check(now));
+    console_.Report(cuts_.LineIfDue(now));
     if (console_.titled()) console_.Figures(FiguresOf(port_, tally_, drops_));
   }
 
-  // Before a wait: drops, title figures and the hint when due; returns how
-  // long the receive may wait before one of them, or another try of a log
-  // file that takes nothing, is due (kNever: no end).
+  // Before a wait: drops, cuts, title figures and the hint when due; returns
+  // how long the receive may wait before one of them, or another try of a
+  // log file that takes nothing, is due (kNever: no end).
   int DoWhatIsDue(Clock::time_point now) {
-    CheckDrops(now);
+    CheckCounts(now);
     // Not on the way out: a stop is no sign of a sender that cannot reach
     // the server.
     if (!StopRequested() && hint_.Due(now)) {
       console_.Report(
           NothingReceivedLine(port_, LocalAddresses(), FirewallAdvice(port_)));
     }
-    const int wait = Sooner(drops_.MillisecondsUntilDue(now),
+    const int wait = Sooner(Sooner(drops_.MillisecondsUntilDue(now),
+                                   cuts_.MillisecondsUntilDue(now)),
                             hint_.MillisecondsUntilDue(now));
     return log_.Holding() ? Sooner(wait, kRetryWriteMs) : wait;
   }
@@ -208,6 +217,7 @@ class Receiver {
     WriteOut();
     console_.Report(log_.Finish());
     console_.Report(drops_.Finish());
+    console_.Report(cuts_.LineIfDue(Clock::time_point::max()));
     // What the console has not shown by then, it never will: the account
     // counts it.
     const Clock::time_point shown = Clock::now() + kStopConsoleLimit;
@@ -215,8 +225,8 @@ class Receiver {
     console_.StopRecords();
     const auto ran = std::chrono::duration_cast<std::chrono::seconds>(
         Clock::now() - started_);
-    console_.Report(
-        tally_.Account(ran, drops_.SocketDrops(), console_.NotShown()));
+    console_.Report(tally_.Account(ran, drops_.SocketDrops(), cuts_.total(),
+                                   console_.NotShown()));
     console_.End(shown + kStopAccountLimit);
     EndAfterStop();
   }
@@ -233,6 +243,7 @@ class Receiver {
   Gathered gathered_;
   ArrivalClock clock_;
   DropMonitor drops_;
+  CutReport cuts_;
 };
 
 }  // namespace

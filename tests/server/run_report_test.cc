@@ -72,20 +72,20 @@ TEST(RunReport, HintAccountAndTitleSayWhatApplies) {
   EXPECT_EQ(
       "syslog-listen: stopped after 5 s; received 1 datagram (1,000 "
       "bytes)\n",
-      tally.Account(seconds(5), std::nullopt, 0));
+      tally.Account(seconds(5), std::nullopt, 0, 0));
   tally.Sender(1);
   tally.Sender(1);
   EXPECT_EQ(
       "syslog-listen: stopped after 5 s; received 1 datagram (1,000 bytes); "
       "1 record not shown on the console; from 1 sender\n",
-      tally.Account(seconds(5), std::nullopt, 1));
+      tally.Account(seconds(5), std::nullopt, 0, 1));
   tally.Datagram(1);
   tally.Sender(2);
   EXPECT_EQ(
       "syslog-listen: stopped after 5 s; received 2 datagrams (1,001 "
-      "bytes); 7 dropped by the system; 3,000 records not shown on the "
-      "console; from 2 senders\n",
-      tally.Account(seconds(5), 7, 3000));
+      "bytes); 7 dropped by the system; 2 recorded cut to 10000 bytes; 3,000 "
+      "records not shown on the console; from 2 senders\n",
+      tally.Account(seconds(5), 7, 2, 3000));
 }
 
 }  // namespace
