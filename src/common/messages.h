@@ -255,6 +255,16 @@ inline constexpr std::string_view kNoAddresses = "it has none but loopback";
 inline constexpr std::string_view kAddressesUnlisted =
     "they could not be listed";
 inline constexpr Template<1> kMoreAddresses{" and %d more"};
+
+// Right after the banner: the port as bound, and as the banner shows it
+// where that differs; a few of this machine's addresses (as above, or
+// where they are not at hand, one of the hint's words for why); the log
+// file's full path.
+inline constexpr Template<4> kListening{
+    "syslog-listen: listening on UDP port %d%s on %s; records go to %s\n"};
+inline constexpr Template<1> kShownAs{" (shown as %d)"};
+inline constexpr Template<1> kEveryAddress{"every address (%s)"};
+
 // The port twice: the rule's name and the port it lets in.
 inline constexpr Template<2> kFirewallCommand{
     "; to let it in, as administrator: netsh advfirewall firewall add rule "

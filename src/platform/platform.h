@@ -249,6 +249,11 @@ DropScope ReadDropCount(SocketHandle socket, std::uint32_t* count);
 
 // --- What the user is told at the start and the end ---
 
+// The log file's full path, for the user to find it: `name` made absolute
+// against the working directory (POSIX: without resolving links); `name`
+// itself where that fails.
+std::string FullPath(const std::string& name);
+
 // At a stop: true when a report on standard error would start in mid-line,
 // on a terminal that echoed the Ctrl+C that asked for the stop ("^C") on
 // the line the cursor is on.

@@ -31,6 +31,9 @@ constexpr auto kStopDrainLimit = std::chrono::seconds(2);
 constexpr auto kStopConsoleLimit = std::chrono::seconds(1);
 // ... and then the account and the terminal's title.
 constexpr auto kStopAccountLimit = std::chrono::milliseconds(500);
+// At the start: how long the banner may take to show on the console before
+// the start-up line follows it anyway.
+constexpr auto kBannerShownLimit = std::chrono::milliseconds(500);
 // While records wait for a log file that takes none (a full disk), how long
 // the receive may wait before the file is tried again.
 constexpr int kRetryWriteMs = 1000;
@@ -102,12 +105,18 @@ class Receiver {
     console_.Start(port_);
   }
 
-  // The banner, console first, then the file; once it is out, what the
-  // user should know of the user the server runs as.
-  void Announce(std::string_view banner) {
+  // The banner, console first, then the file; then where the server
+  // listens and writes, and what the user should know of the user the
+  // server runs as.
+  void Announce(std::string_view banner, const std::string& logPath) {
     const std::size_t end = banner.size();
     if (console_.form()) console_.Push(banner, std::span(&end, 1));
-    console_.Report(log_.Write(banner, std::span(&end, 1)));
+    const std::string written = log_.Write(banner, std::span(&end, 1));
+    // Where both show on one screen, the start-up line follows the banner;
+    // a console that takes nothing holds up the start only so long.
+    if (console_.form()) console_.Flush(Clock::now() + kBannerShownLimit);
+    console_.Report(ListeningLine(port_, LocalAddresses(), logPath));
+    console_.Report(written);
     if (!privilegesDropped_) {
       console_.Report(Fill(kPrivilegesKept, kUnprivilegedUser));
     }
@@ -284,6 +293,7 @@ Startup StartServer(const Settings& settings) {
     startup.exitCode = kExitOpenLog;
     return startup;
   }
+  startup.logPath = FullPath(startup.logName);
   if (!StartSockets()) {
     startup.failure = kSocketStartFailed;
     startup.exitCode = kExitSocketStart;
@@ -323,7 +333,8 @@ void RunServer(const Settings& settings) {
   char started[kTimestampLength];
   Render(std::time(nullptr), started);
   receiver.Announce(
-      BannerText(settings.port, std::string_view(started, kTimestampLength)));
+      BannerText(settings.port, std::string_view(started, kTimestampLength)),
+      startup.logPath);
   ReportRunning();
   receiver.Run();
 }

@@ -31,6 +31,7 @@ std::string BannerText(std::int16_t port, std::string_view timestamp);
 // failed.
 struct Startup {
   std::string logName;
+  std::string logPath;  // the log file's full path, for the user
   std::FILE* log = nullptr;
   std::uint16_t port = 0;  // the signed port's 16 bits
   SocketHandle socket = -1;

@@ -138,7 +138,7 @@ TEST(Console, AConsoleNobodyReadsCostsTheFileNothing) {
     return found;
   })) << from
       << " bytes on the console";
-  std::string console = WithoutMachineDrops(run.server().ConsoleText());
+  std::string console = WithoutMachineLines(run.server().ConsoleText());
   const std::size_t recordsShown =
       (console.find("syslog-listen: ") - RealSize(OnDisk(banner))) /
       OnDisk(record(0)).size();
@@ -154,7 +154,7 @@ TEST(Console, AConsoleNobodyReadsCostsTheFileNothing) {
       "syslog-listen: " + syslog_listen::GroupedDecimal(kCount - recordsShown) +
       notice + "later\n");
   EXPECT_TRUE(WaitUntil([&] {
-    console = WithoutMachineDrops(run.server().ConsoleText());
+    console = WithoutMachineLines(run.server().ConsoleText());
     return console.size() >= RealSize(expected);
   }));
   EXPECT_EQ("", Mismatch(expected, MaskTimestamps(console)));

@@ -128,6 +128,8 @@ DropScope ReadDropCount(SocketHandle, std::uint32_t* count) {
   return DropScope::kMachine;
 }
 
+std::string FullPath(const std::string& name) { return name; }
+
 bool ReportWouldStartMidLine() { return false; }
 
 void WatchForStop() {}

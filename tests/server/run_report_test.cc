@@ -42,6 +42,22 @@ TEST(RunReport, TheQuietHintComesOnceAndOnlyWhenNothingArrived) {
   EXPECT_EQ(-1, heard.MillisecondsUntilDue(start));
 }
 
+// The port as bound, and as the banner shows it where that differs; three
+// addresses at most, or why there are none; the path as a terminal shows it.
+TEST(RunReport, TheStartUpLineSaysWhereToSendAndWhereRecordsGo) {
+  const std::string head = "syslog-listen: listening on UDP port ";
+  EXPECT_EQ(
+      head +
+          "42514 (shown as -23022) on a, b, c and 2 more; records go "
+          "to C:\\Logs\\syslog.-23022.log\n",
+      ListeningLine(42514, std::vector<std::string>{"a", "b", "c", "d", "e"},
+                    "C:\\Logs\\syslog.-23022.log"));
+  EXPECT_EQ(head +
+                "514 on every address (they could not be listed); records "
+                "go to /a^[[2J.log\n",
+            ListeningLine(514, std::nullopt, "/a\x1b[2J.log"));
+}
+
 TEST(RunReport, HintAccountAndTitleSayWhatApplies) {
   const std::string head =
       "syslog-listen: nothing received on UDP port 514 in the first minute; "
