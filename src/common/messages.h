@@ -92,6 +92,14 @@ inline constexpr std::string_view kNoPort =
 inline constexpr Template<1> kInvalidPort{"invalid port #:%s\n"};
 inline constexpr Template<1> kErrorTail{"Use: %s -h to get help information\n"};
 
+// On standard error, for each word that is not an option (the scan skips
+// them); with how to listen on one that is a port.
+inline constexpr Template<1> kNotAnOption{
+    "syslog-listen: %s is not an option and was ignored\n"};
+inline constexpr Template<2> kNotAnOptionPort{
+    "syslog-listen: %s is not an option and was ignored; to listen on it: "
+    "-p %s\n"};
+
 // Start-up failures.
 inline constexpr Template<1> kOpenLogFailed{
     "failed to open file : %s for writing\n"};
