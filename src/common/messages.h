@@ -100,6 +100,11 @@ inline constexpr Template<2> kNotAnOptionPort{
     "syslog-listen: %s is not an option and was ignored; to listen on it: "
     "-p %s\n"};
 
+// After a command-line error or a failed start, when the console was made
+// for the process alone (started from Explorer), and closes with it.
+inline constexpr std::string_view kPressAKey =
+    "syslog-listen: press a key to close this window\n";
+
 // Start-up failures.
 inline constexpr Template<1> kOpenLogFailed{
     "failed to open file : %s for writing\n"};

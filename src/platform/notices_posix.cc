@@ -25,4 +25,9 @@ std::string FullPath(const std::string& name) {
   return folder.append(rest);
 }
 
+// A terminal stays open after the process: there is no window to keep.
+ConsoleOwners LookAtConsole() { return {}; }
+
+void WaitForKey() {}
+
 }  // namespace syslog_listen

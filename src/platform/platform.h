@@ -259,6 +259,20 @@ std::string FullPath(const std::string& name);
 // the line the cursor is on.
 bool ReportWouldStartMidLine();
 
+// The console as it matters at a failed start's end: how many processes
+// share it (1: it was made for this one, as for a program started from
+// Explorer; 0: none, or a platform that cannot tell), and whether standard
+// input and standard error are it.
+struct ConsoleOwners {
+  int processes = 0;
+  bool input = false;
+  bool error = false;
+};
+ConsoleOwners LookAtConsole();
+// Waits for a key on the console (standard input); puts back what it
+// changes.
+void WaitForKey();
+
 // --- Privileges, threads, memory and the clock ---
 
 // The unprivileged account DropPrivileges switches to from root.

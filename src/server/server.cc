@@ -266,7 +266,16 @@ void ExitWith(int code, std::string_view text,
     const std::string line = why();
     if (!line.empty()) WriteReport(line);
   }
+  if (WaitsForKeyAtEnd(code, LookAtConsole())) {
+    WriteReport(kPressAKey);
+    WaitForKey();
+  }
   EndProcess(code, text);
+}
+
+bool WaitsForKeyAtEnd(int exitCode, const ConsoleOwners& console) {
+  return exitCode != 0 && console.processes == 1 && console.input &&
+         console.error;
 }
 
 std::string LogFileName(const Settings& settings) {

@@ -132,6 +132,10 @@ std::string FullPath(const std::string& name) { return name; }
 
 bool ReportWouldStartMidLine() { return false; }
 
+ConsoleOwners LookAtConsole() { return {}; }
+
+void WaitForKey() {}
+
 void WatchForStop() {}
 
 bool StopRequested() { return script.stop; }

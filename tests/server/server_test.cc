@@ -35,6 +35,20 @@ TEST(BannerText, SignedPortAndTimestampWithLineFeed) {
             BannerText(-25536, "Tue Jun 03 00:00:00 2025"));
 }
 
+// Only a failure's end, on a console made for the process alone, with both
+// the key and the line on it.
+TEST(WaitsForKeyAtEnd, OnlyAFailureOnAConsoleOfItsOwn) {
+  EXPECT_TRUE(WaitsForKeyAtEnd(1, {1, true, true}));
+  for (const auto& [code, console] :
+       std::vector<std::pair<int, ConsoleOwners>>{{0, {1, true, true}},
+                                                  {6, {2, true, true}},
+                                                  {6, {0, false, false}},
+                                                  {6, {1, false, true}},
+                                                  {6, {1, true, false}}}) {
+    EXPECT_FALSE(WaitsForKeyAtEnd(code, console)) << code << console.processes;
+  }
+}
+
 using Calls = std::vector<std::string>;
 
 Startup StartWith(fake::Script script, std::int16_t port = -25536) {
