@@ -5,6 +5,7 @@
 
 #include "cli/command_line.h"
 #include "platform/platform.h"
+#include "records/record.h"
 #include "server/server.h"
 
 int main(int argc, char** argv) {
@@ -20,6 +21,11 @@ int main(int argc, char** argv) {
     }
     const CommandLine commandLine =
         ParseCommandLine(static_cast<int>(words.size()), words.data());
+    // The words are the user's, shown as text even where they hold a
+    // terminal's control characters.
+    for (const std::string& note : commandLine.notes) {
+      WriteReport(TerminalEscaped(note));
+    }
     if (commandLine.exitCode != CommandLine::kRun) {
       ExitWith(commandLine.exitCode, commandLine.output);
     }

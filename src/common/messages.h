@@ -92,6 +92,19 @@ inline constexpr std::string_view kNoPort =
 inline constexpr Template<1> kInvalidPort{"invalid port #:%s\n"};
 inline constexpr Template<1> kErrorTail{"Use: %s -h to get help information\n"};
 
+// On standard error, for each word that is not an option (the scan skips
+// them); with how to listen on one that is a port.
+inline constexpr Template<1> kNotAnOption{
+    "syslog-listen: %s is not an option and was ignored\n"};
+inline constexpr Template<2> kNotAnOptionPort{
+    "syslog-listen: %s is not an option and was ignored; to listen on it: "
+    "-p %s\n"};
+
+// After a command-line error or a failed start, when the console was made
+// for the process alone (started from Explorer), and closes with it.
+inline constexpr std::string_view kPressAKey =
+    "syslog-listen: press a key to close this window\n";
+
 // Start-up failures.
 inline constexpr Template<1> kOpenLogFailed{
     "failed to open file : %s for writing\n"};
@@ -129,6 +142,20 @@ inline constexpr Noun kUdpDatagramNoun{"UDP datagram", "UDP datagrams"};
 inline constexpr Template<1> kMachineDrops{
     "syslog-listen: %s dropped on this machine (all programs) while "
     "datagrams arrived here (receive queues full or other errors)\n"};
+
+// When datagrams longer than the receive takes (10000 bytes) were recorded
+// cut; at most once a second. How many since the last report, then, in
+// brackets where known, of the largest of them: its size (Windows does not
+// say it) and its sender (at hand with -t); with no size, the sender of the
+// first.
+inline constexpr Noun kCutNoun{"datagram longer than 10000 bytes was",
+                               "datagrams longer than 10000 bytes were"};
+inline constexpr Template<2> kCutDatagrams{
+    "syslog-listen: %s recorded cut to the first 10000%s\n"};
+inline constexpr Template<1> kCutSize{"%s bytes"};
+inline constexpr Template<1> kCutLargest{"the largest %s bytes"};
+inline constexpr Template<1> kCutFrom{"from %s"};
+inline constexpr Template<1> kCutFirstFrom{"the first from %s"};
 
 // When the console has caught up after falling behind.
 inline constexpr Template<1> kConsoleSkipped{
@@ -241,6 +268,16 @@ inline constexpr std::string_view kNoAddresses = "it has none but loopback";
 inline constexpr std::string_view kAddressesUnlisted =
     "they could not be listed";
 inline constexpr Template<1> kMoreAddresses{" and %d more"};
+
+// Right after the banner: the port as bound, and as the banner shows it
+// where that differs; a few of this machine's addresses (as above, or
+// where they are not at hand, one of the hint's words for why); the log
+// file's full path.
+inline constexpr Template<4> kListening{
+    "syslog-listen: listening on UDP port %d%s on %s; records go to %s\n"};
+inline constexpr Template<1> kShownAs{" (shown as %d)"};
+inline constexpr Template<1> kEveryAddress{"every address (%s)"};
+
 // The port twice: the rule's name and the port it lets in.
 inline constexpr Template<2> kFirewallCommand{
     "; to let it in, as administrator: netsh advfirewall firewall add rule "
@@ -252,6 +289,7 @@ inline constexpr Template<2> kFirewallCommand{
 inline constexpr Template<3> kAccount{
     "syslog-listen: stopped after %s; received %s (%s)"};
 inline constexpr Template<1> kAccountDropped{"; %d dropped by the system"};
+inline constexpr Template<1> kAccountCut{"; %d recorded cut to 10000 bytes"};
 inline constexpr Template<1> kAccountNotShown{"; %s not shown on the console"};
 inline constexpr Template<1> kAccountSenders{"; from %s"};
 inline constexpr Template<1> kAccountManySenders{"; from more than %s"};

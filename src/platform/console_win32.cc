@@ -154,6 +154,33 @@ bool RestoreTitle() {
   return true;
 }
 
+bool ReportWouldStartMidLine() {
+  CONSOLE_SCREEN_BUFFER_INFO screen;
+  return GetConsoleScreenBufferInfo(GetStdHandle(STD_ERROR_HANDLE), &screen) &&
+         screen.dwCursorPosition.X != 0;
+}
+
+ConsoleOwners LookAtConsole() {
+  DWORD processes[2];
+  return {.processes = static_cast<int>(GetConsoleProcessList(processes, 2)),
+          .input = IsConsole(STD_INPUT_HANDLE),
+          .error = IsConsole(STD_ERROR_HANDLE)};
+}
+
+void WaitForKey() {
+  // The console as the user had it, quick-edit included: the window's text
+  // can be selected and copied meanwhile.
+  win32::RestoreConsole();
+  const HANDLE input = GetStdHandle(STD_INPUT_HANDLE);
+  // A key pressed before the line was there is no answer to it.
+  FlushConsoleInputBuffer(input);
+  INPUT_RECORD event;
+  DWORD read = 0;
+  while (ReadConsoleInputW(input, &event, 1, &read) && read == 1) {
+    if (event.EventType == KEY_EVENT && event.Event.KeyEvent.bKeyDown) return;
+  }
+}
+
 void WriteToConsole(std::span<const std::string_view> pieces) {
   static std::string text;  // only the console's writer writes the console
   text.clear();

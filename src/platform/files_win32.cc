@@ -131,6 +131,23 @@ std::FILE* OpenLogFile(const std::string& name, bool regularFileOnly) {
   return file;
 }
 
+std::string FullPath(const std::string& name) {
+  // Without the long-name prefix WidePath adds: the user reads this one.
+  const std::wstring wide = win32::Wide(name);
+  std::wstring full(MAX_PATH, L'\0');
+  DWORD length = 0;
+  // Tried again with the length a longer path needs.
+  for (int tries = 0; tries < 2; ++tries) {
+    length = GetFullPathNameW(wide.c_str(), static_cast<DWORD>(full.size()),
+                              full.data(), nullptr);
+    if (length < full.size()) break;
+    full.resize(length);
+  }
+  if (length == 0 || length >= full.size()) return name;
+  full.resize(length);
+  return win32::Utf8(full);
+}
+
 FileBytes FileText(std::string_view bytes, std::span<const std::size_t> ends) {
   // Only the receive path writes the file.
   static std::string text;

@@ -199,7 +199,12 @@ long GrantedReceiveQueue(SocketHandle socket);
 
 // One received datagram.
 struct Datagram {
+  // Where the system does not say how long a datagram that was cut was.
+  static constexpr std::size_t kUnknownSize = SIZE_MAX;
+
   std::string_view bytes;  // a longer datagram is cut to the capacity
+  // As sent: more than bytes.size() when it was cut, or kUnknownSize.
+  std::size_t size = 0;
   std::uint32_t senderNetOrder = 0;
 };
 
@@ -241,6 +246,32 @@ enum class DropScope {
 // Sets `*count` to that count. Asking costs a system call: not per
 // datagram.
 DropScope ReadDropCount(SocketHandle socket, std::uint32_t* count);
+
+// --- What the user is told at the start and the end ---
+
+// The log file's full path, for the user to find it: `name` made absolute
+// against the working directory (POSIX: without resolving links); `name`
+// itself where that fails.
+std::string FullPath(const std::string& name);
+
+// At a stop: true when a report on standard error would start in mid-line,
+// on a terminal that echoed the Ctrl+C that asked for the stop ("^C") on
+// the line the cursor is on.
+bool ReportWouldStartMidLine();
+
+// The console as it matters at a failed start's end: how many processes
+// share it (1: it was made for this one, as for a program started from
+// Explorer; 0: none, or a platform that cannot tell), and whether standard
+// input and standard error are it.
+struct ConsoleOwners {
+  int processes = 0;
+  bool input = false;
+  bool error = false;
+};
+ConsoleOwners LookAtConsole();
+// Waits for a key on the console (standard input); puts back what it
+// changes.
+void WaitForKey();
 
 // --- Privileges, threads, memory and the clock ---
 

@@ -14,6 +14,7 @@
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/uio.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -333,15 +334,19 @@ int DatagramReceiver::Receive(int waitMs) {
     if (poll(ready, 2, waitMs) < 0 && errno != EINTR) return -1;
     if (ready[0].revents == 0) return 0;
   }
-  // Without MSG_TRUNC a longer datagram is cut to the capacity.
+  // A longer datagram is cut to the capacity; MSG_TRUNC has its length as
+  // sent reported, not what was kept.
   const int received =
-      recvmmsg(b.fd, b.messages, kBatch, MSG_DONTWAIT, nullptr);
+      recvmmsg(b.fd, b.messages, kBatch, MSG_DONTWAIT | MSG_TRUNC, nullptr);
   if (received < 0) {
     return errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR ? 0 : -1;
   }
   for (int i = 0; i < received; ++i) {
-    datagrams_[i].bytes = std::string_view(
-        static_cast<const char*>(b.vectors[i].iov_base), b.messages[i].msg_len);
+    const std::size_t size = b.messages[i].msg_len;
+    datagrams_[i].size = size;
+    datagrams_[i].bytes =
+        std::string_view(static_cast<const char*>(b.vectors[i].iov_base),
+                         std::min(size, b.vectors[i].iov_len));
     if (b.withSenders) {
       datagrams_[i].senderNetOrder = b.senders[i].sin_addr.s_addr;
     }
@@ -405,6 +410,13 @@ void WatchForStop() {
 }
 
 bool StopRequested() { return stopSignal.load(std::memory_order_relaxed) != 0; }
+
+bool ReportWouldStartMidLine() {
+  // Where the terminal echoes control characters, Ctrl+C shows as "^C".
+  termios modes{};
+  return stopSignal.load() == SIGINT && tcgetattr(STDERR_FILENO, &modes) == 0 &&
+         (modes.c_lflag & (ECHO | ECHOCTL)) == (ECHO | ECHOCTL);
+}
 
 void EndAfterStop() {
   const int signal = stopSignal.load();

@@ -121,6 +121,7 @@ int DatagramReceiver::Receive(int waitMs) {
         recvfrom(b.socket, data, b.capacity, 0,
                  b.withSenders ? reinterpret_cast<sockaddr*>(&sender) : nullptr,
                  b.withSenders ? &senderLength : nullptr);
+    bool cut = false;
     if (size == SOCKET_ERROR) {
       const int error = WSAGetLastError();
       if (error == WSAEWOULDBLOCK) {
@@ -131,12 +132,16 @@ int DatagramReceiver::Receive(int waitMs) {
       // skip it, without the back-off meant for a failing socket.
       if (error == WSAECONNRESET || error == WSAENETRESET) continue;
       // A longer datagram comes as an error, with the buffer filled by its
-      // first `capacity` bytes: keep those, as POSIX does.
+      // first `capacity` bytes: keep those, as POSIX does. How long it was,
+      // the error does not say.
       if (error != WSAEMSGSIZE) return received > 0 ? received : -1;
       size = b.capacity;
+      cut = true;
     }
     datagrams_[received].bytes =
         std::string_view(data, static_cast<std::size_t>(size));
+    datagrams_[received].size =
+        cut ? Datagram::kUnknownSize : static_cast<std::size_t>(size);
     datagrams_[received].senderNetOrder = sender.sin_addr.s_addr;
     // Datagrams that come one at a time are common at low rates. While they
     // do, the next receive waits on the event at once: one that came

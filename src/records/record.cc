@@ -68,9 +68,9 @@ void AppendDottedQuad(std::string& out, std::uint32_t addressNetOrder) {
 
 void AppendTerminalEscaped(std::string& out, std::string_view text) {
   static constexpr char kHex[] = "0123456789ABCDEF";
-  // Records sit back to back on the screen: a C2 at the very end would take
-  // the next record's first byte as its second, and C2 80 to C2 9F are the
-  // C1 controls. The only lead byte that can complete to one.
+  // A C2 at the very end would take whatever follows it as its second byte,
+  // and C2 80 to C2 9F are the C1 controls. The only lead byte that can
+  // complete to one.
   const bool loneLead =
       !text.empty() && static_cast<unsigned char>(text.back()) == 0xC2;
   if (loneLead) text.remove_suffix(1);
@@ -136,12 +136,19 @@ void AppendRecord(std::string& out, Output output, const Message& message,
       out.append(annotation.piece(3));
     }
   }
-  if (output == Output::kTerminal || output == Output::kColourTerminal) {
+  const bool terminal =
+      output == Output::kTerminal || output == Output::kColourTerminal;
+  if (terminal) {
     AppendTerminalEscaped(out, header.body);
   } else {
     out.append(header.body);
   }
   if (!colour.empty()) EndColour(out, start + colour.size());
+  // Most senders end a message without a line feed: on a screen the next
+  // record would run on in the same line. (An empty record takes no line.)
+  if (terminal && out.size() > start && out.back() != '\n') {
+    out.push_back('\n');
+  }
 }
 
 std::string ComposeRecord(Output output, const Message& message,

@@ -28,7 +28,9 @@ struct Message {
 
 // Appends the record for `message` to `out`. With `annotate`: the arrival
 // time and a space, then (for a recognised header) the annotation ending in
-// "\n>>"; always the body, with no line end added.
+// "\n>>"; always the body. A terminal gets a line feed after a body that
+// does not end in one, so that each record starts a line; the other outputs
+// get no line end added.
 void AppendRecord(std::string& out, Output output, const Message& message,
                   bool annotate);
 
@@ -43,8 +45,8 @@ std::string ComposeRecord(Output output, const Message& message, bool annotate);
 // Appends `text` as a terminal should get it: bytes 0-31, except tab, line
 // feed and a carriage return before a line feed, and 127 in caret notation
 // (ESC as "^[", a lone CR as "^M", DEL as "^?"); the UTF-8 form of a C1
-// control as "\u0080" to "\u009F"; a C2 byte at the very end, which the
-// next record could complete to one, as "\xC2"; other bytes, UTF-8 text and
+// control as "\u0080" to "\u009F"; a C2 byte at the very end, which what
+// follows could complete to one, as "\xC2"; other bytes, UTF-8 text and
 // single bytes of 128 and above included, unchanged.
 void AppendTerminalEscaped(std::string& out, std::string_view text);
 

@@ -4,6 +4,7 @@
 
 #include "common/counts.h"
 #include "common/messages.h"
+#include "records/record.h"
 
 namespace syslog_listen {
 
@@ -16,16 +17,40 @@ void DropReport::Observe(std::uint32_t count) {
 std::string DropReport::LineIfDue(Clock::time_point now) {
   if (!Pending() || MillisecondsUntilDue(now) > 0) return "";
   reported_ = total_;
-  everReported_ = true;
-  lastReport_ = now;
+  pace_.Reported(now);
   return machine_ ? Fill(kMachineDrops, Counted(total_, kUdpDatagramNoun))
                   : Fill(kSocketDrops, Counted(total_, kDatagramNoun));
 }
 
-int DropReport::MillisecondsUntilDue(Clock::time_point now) const {
-  if (!Pending()) return kNever;
-  if (!everReported_) return 0;
-  return MillisecondsUntil(lastReport_ + kInterval, now);
+void CutReport::Cut(std::size_t size, std::optional<std::uint32_t> sender) {
+  ++total_;
+  // Where no size is said, every one is kUnknownSize: the first stays.
+  if (pending_++ == 0 || size > largest_) {
+    largest_ = size;
+    sender_ = sender;
+  }
+}
+
+std::string CutReport::LineIfDue(Clock::time_point now) {
+  if (pending_ == 0 || MillisecondsUntilDue(now) > 0) return "";
+  const bool sized = largest_ != Datagram::kUnknownSize;
+  std::string known;
+  if (sized) {
+    known =
+        Fill(pending_ == 1 ? kCutSize : kCutLargest, std::to_string(largest_));
+  }
+  if (sender_) {
+    std::string address;
+    AppendDottedQuad(address, *sender_);
+    if (!known.empty()) known += ", ";
+    AppendFilled(known, sized || pending_ == 1 ? kCutFrom : kCutFirstFrom,
+                 address);
+  }
+  std::string line = Fill(kCutDatagrams, Counted(pending_, kCutNoun),
+                          known.empty() ? known : " (" + known + ")");
+  pending_ = 0;
+  pace_.Reported(now);
+  return line;
 }
 
 DropMonitor::DropMonitor(SocketHandle socket, Clock::time_point now)

@@ -2,11 +2,13 @@
 // because the socket's receive queue was full (or, where the system counts
 // only for the whole machine, that it dropped UDP datagrams while datagrams
 // arrived here), within about two seconds of the drops and without waiting
-// for another datagram.
+// for another datagram; and that datagrams longer than the receive takes
+// were recorded cut.
 #ifndef SYSLOG_LISTEN_SERVER_DROP_REPORT_H_
 #define SYSLOG_LISTEN_SERVER_DROP_REPORT_H_
 
 #include <chrono>
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -17,10 +19,29 @@
 
 namespace syslog_listen {
 
-class DropReport {
+// When a report may be made: at once the first time, then at most once an
+// interval.
+class ReportPace {
  public:
   using Clock = std::chrono::steady_clock;
   static constexpr Clock::duration kInterval = std::chrono::seconds(1);
+
+  // Milliseconds until a report of what is `pending` falls due (0: due
+  // now); kNever when nothing is pending.
+  int MillisecondsUntilDue(bool pending, Clock::time_point now) const {
+    if (!pending) return kNever;
+    return last_ ? MillisecondsUntil(*last_ + kInterval, now) : 0;
+  }
+  void Reported(Clock::time_point now) { last_ = now; }
+
+ private:
+  std::optional<Clock::time_point> last_;
+};
+
+class DropReport {
+ public:
+  using Clock = ReportPace::Clock;
+  static constexpr Clock::duration kInterval = ReportPace::kInterval;
 
   // `scope` says what was counted. `countAtStart`: the system's count when
   // the server started, where it counts from before then (for the whole
@@ -44,7 +65,9 @@ class DropReport {
 
   // Milliseconds until a pending report falls due (0: due now); kNever when
   // none is pending.
-  int MillisecondsUntilDue(Clock::time_point now) const;
+  int MillisecondsUntilDue(Clock::time_point now) const {
+    return pace_.MillisecondsUntilDue(Pending(), now);
+  }
 
   std::uint64_t total() const { return total_; }
 
@@ -53,8 +76,33 @@ class DropReport {
   std::uint32_t lastCount_ = 0;
   std::uint64_t total_ = 0;
   std::uint64_t reported_ = 0;
-  bool everReported_ = false;
-  Clock::time_point lastReport_{};
+  ReportPace pace_;
+};
+
+// Datagrams longer than the receive takes, which were recorded cut: how
+// many since the last report, and what is known of the largest of them.
+class CutReport {
+ public:
+  using Clock = ReportPace::Clock;
+
+  // A datagram of `size` bytes as sent (Datagram::kUnknownSize where the
+  // system does not say) was cut; `sender` where the address is at hand.
+  void Cut(std::size_t size, std::optional<std::uint32_t> sender);
+  // The line for those cut since the last report, as ReportPace allows at
+  // `now`; else "".
+  std::string LineIfDue(Clock::time_point now);
+  int MillisecondsUntilDue(Clock::time_point now) const {
+    return pace_.MillisecondsUntilDue(pending_ > 0, now);
+  }
+  // Datagrams cut since the start.
+  std::uint64_t total() const { return total_; }
+
+ private:
+  std::uint64_t total_ = 0;
+  std::uint64_t pending_ = 0;  // since the last report
+  std::size_t largest_ = 0;    // of those: the size, and its sender
+  std::optional<std::uint32_t> sender_;
+  ReportPace pace_;
 };
 
 // When to ask the system for its count of drops (asking costs more than a

@@ -4,14 +4,32 @@
 
 #include "common/deadline.h"
 #include "common/messages.h"
+#include "records/record.h"
 
 namespace syslog_listen {
 
 namespace {
 
-// Addresses named in the hint at most; a machine with containers or VPNs
-// may have dozens.
+// Addresses named in the hint at most, and in the start-up line, which
+// should stay one line on a screen; a machine with containers or VPNs may
+// have dozens.
 constexpr std::size_t kMaxAddressesShown = 6;
+constexpr std::size_t kMaxAddressesAtStart = 3;
+
+// "a, b, c and 2 more": the first `most` of `addresses`.
+std::string FirstAddresses(const std::vector<std::string>& addresses,
+                           std::size_t most) {
+  std::string shown;
+  for (std::size_t i = 0; i < addresses.size() && i < most; ++i) {
+    if (i > 0) shown += ", ";
+    shown += addresses[i];
+  }
+  if (addresses.size() > most) {
+    AppendFilled(shown, kMoreAddresses,
+                 GroupedDecimal(addresses.size() - most));
+  }
+  return shown;
+}
 
 }  // namespace
 
@@ -44,13 +62,14 @@ void RunTally::Sender(std::uint32_t address) {
 
 std::string RunTally::Account(std::chrono::seconds ran,
                               std::optional<std::uint64_t> dropped,
-                              std::uint64_t notShown) const {
-  std::string line = Fill(kAccount, DurationText(ran),
-                          Counted(datagrams_, kDatagramNoun),
-                          Counted(bytes_, kByteNoun));
+                              std::uint64_t cut, std::uint64_t notShown) const {
+  std::string line =
+      Fill(kAccount, DurationText(ran), Counted(datagrams_, kDatagramNoun),
+           Counted(bytes_, kByteNoun));
   if (dropped && *dropped > 0) {
     AppendFilled(line, kAccountDropped, GroupedDecimal(*dropped));
   }
+  if (cut > 0) AppendFilled(line, kAccountCut, GroupedDecimal(cut));
   if (notShown > 0) {
     AppendFilled(line, kAccountNotShown, Counted(notShown, kRecordNoun));
   }
@@ -96,18 +115,29 @@ std::string NothingReceivedLine(
   if (!addresses) {
     return Fill(kNothingReceived, number, kAddressesUnlisted, advice);
   }
-  std::string shown;
-  for (std::size_t i = 0; i < addresses->size() && i < kMaxAddressesShown;
-       ++i) {
-    if (i > 0) shown += ", ";
-    shown += (*addresses)[i];
-  }
-  if (addresses->empty()) shown = kNoAddresses;
-  if (addresses->size() > kMaxAddressesShown) {
-    AppendFilled(shown, kMoreAddresses,
-                 GroupedDecimal(addresses->size() - kMaxAddressesShown));
-  }
+  const std::string shown =
+      addresses->empty() ? std::string(kNoAddresses)
+                         : FirstAddresses(*addresses, kMaxAddressesShown);
   return Fill(kNothingReceived, number, shown, advice);
+}
+
+std::string ListeningLine(
+    std::uint16_t port,
+    const std::optional<std::vector<std::string>>& addresses,
+    std::string_view logPath) {
+  const auto shownAs = static_cast<std::int16_t>(port);
+  const std::string shownAsText =
+      shownAs == port ? "" : Fill(kShownAs, std::to_string(shownAs));
+  std::string where;
+  if (!addresses) {
+    where = Fill(kEveryAddress, kAddressesUnlisted);
+  } else if (addresses->empty()) {
+    where = Fill(kEveryAddress, kNoAddresses);
+  } else {
+    where = FirstAddresses(*addresses, kMaxAddressesAtStart);
+  }
+  return Fill(kListening, std::to_string(port), shownAsText, where,
+              TerminalEscaped(logPath));
 }
 
 }  // namespace syslog_listen

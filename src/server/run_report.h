@@ -1,6 +1,6 @@
-// What the server tells the user of a run as a whole: a hint when nothing
-// has arrived a minute after the start, and an account of what it received
-// when it stops. Pure: no I/O.
+// What the server tells the user of a run as a whole: where it listens and
+// writes when it starts, a hint when nothing has arrived a minute after the
+// start, and an account of what it received when it stops. Pure: no I/O.
 #ifndef SYSLOG_LISTEN_SERVER_RUN_REPORT_H_
 #define SYSLOG_LISTEN_SERVER_RUN_REPORT_H_
 
@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <unordered_set>
 #include <vector>
 
@@ -40,9 +41,10 @@ class RunTally {
   void Sender(std::uint32_t address);
 
   // The account line: `dropped` where the system counts for the socket,
-  // `notShown` records the console skipped.
+  // `cut` datagrams longer than the receive takes, `notShown` records the
+  // console skipped.
   std::string Account(std::chrono::seconds ran,
-                      std::optional<std::uint64_t> dropped,
+                      std::optional<std::uint64_t> dropped, std::uint64_t cut,
                       std::uint64_t notShown) const;
 
  private:
@@ -93,6 +95,14 @@ std::string NothingReceivedLine(
     std::uint16_t port,
     const std::optional<std::vector<std::string>>& addresses,
     const std::string& advice);
+
+// The start-up line: `port` as bound, and as the banner shows it where that
+// differs; a few of the machine's `addresses` (nullopt where they could not
+// be listed); the log file's full path.
+std::string ListeningLine(
+    std::uint16_t port,
+    const std::optional<std::vector<std::string>>& addresses,
+    std::string_view logPath);
 
 }  // namespace syslog_listen
 

@@ -31,6 +31,9 @@ constexpr auto kStopDrainLimit = std::chrono::seconds(2);
 constexpr auto kStopConsoleLimit = std::chrono::seconds(1);
 // ... and then the account and the terminal's title.
 constexpr auto kStopAccountLimit = std::chrono::milliseconds(500);
+// At the start: how long the banner may take to show on the console before
+// the start-up line follows it anyway.
+constexpr auto kBannerShownLimit = std::chrono::milliseconds(500);
 // While records wait for a log file that takes none (a full disk), how long
 // the receive may wait before the file is tried again.
 constexpr int kRetryWriteMs = 1000;
@@ -102,12 +105,18 @@ class Receiver {
     console_.Start(port_);
   }
 
-  // The banner, console first, then the file; once it is out, what the
-  // user should know of the user the server runs as.
-  void Announce(std::string_view banner) {
+  // The banner, console first, then the file; then where the server
+  // listens and writes, and what the user should know of the user the
+  // server runs as.
+  void Announce(std::string_view banner, const std::string& logPath) {
     const std::size_t end = banner.size();
     if (console_.form()) console_.Push(banner, std::span(&end, 1));
-    console_.Report(log_.Write(banner, std::span(&end, 1)));
+    const std::string written = log_.Write(banner, std::span(&end, 1));
+    // Where both show on one screen, the start-up line follows the banner;
+    // a console that takes nothing holds up the start only so long.
+    if (console_.form()) console_.Flush(Clock::now() + kBannerShownLimit);
+    console_.Report(ListeningLine(port_, LocalAddresses(), logPath));
+    console_.Report(written);
     if (!privilegesDropped_) {
       console_.Report(Fill(kPrivilegesKept, kUnprivilegedUser));
     }
@@ -144,8 +153,8 @@ class Receiver {
 
  private:
   // Composes a batch's records, writing them out whenever enough have
-  // gathered, then looks at the drops, whose report comes before what
-  // writing the batch brings. Nothing for an empty batch or a failure.
+  // gathered, then looks at the drops and cuts, whose reports come before
+  // what writing the batch brings. Nothing for an empty batch or a failure.
   void Compose(int received) {
     if (received <= 0) return;
     drops_.Traffic();
@@ -153,12 +162,19 @@ class Receiver {
     // Taken after the batch arrived, so after each of its datagrams.
     const std::string_view arrival = clock_.Now();
     for (int i = 0; i < received; ++i) {
-      gathered_.Add(datagrams_[i], arrival);
-      tally_.Datagram(datagrams_[i].bytes.size());
-      if (annotate_) tally_.Sender(datagrams_[i].senderNetOrder);
+      const Datagram& datagram = datagrams_[i];
+      gathered_.Add(datagram, arrival);
+      tally_.Datagram(datagram.bytes.size());
+      if (annotate_) tally_.Sender(datagram.senderNetOrder);
+      if (datagram.size > datagram.bytes.size()) {
+        // The sender only where the receive asked for it.
+        std::optional<std::uint32_t> sender;
+        if (annotate_) sender = datagram.senderNetOrder;
+        cuts_.Cut(datagram.size, sender);
+      }
       if (gathered_.Full()) WriteOut();
     }
-    CheckDrops(Clock::now());
+    CheckCounts(Clock::now());
   }
 
   // The file first; the console's records go to its writer, which takes
@@ -172,24 +188,26 @@ class Receiver {
     gathered_.Clear();
   }
 
-  // Reports drops when due, and gives the title its figures.
-  void CheckDrops(Clock::time_point now) {
+  // Reports drops and cuts when due, and gives the title its figures.
+  void CheckCounts(Clock::time_point now) {
     console_.Report(drops_.Check(now));
+    console_.Report(cuts_.LineIfDue(now));
     if (console_.titled()) console_.Figures(FiguresOf(port_, tally_, drops_));
   }
 
-  // Before a wait: drops, title figures and the hint when due; returns how
-  // long the receive may wait before one of them, or another try of a log
-  // file that takes nothing, is due (kNever: no end).
+  // Before a wait: drops, cuts, title figures and the hint when due; returns
+  // how long the receive may wait before one of them, or another try of a
+  // log file that takes nothing, is due (kNever: no end).
   int DoWhatIsDue(Clock::time_point now) {
-    CheckDrops(now);
+    CheckCounts(now);
     // Not on the way out: a stop is no sign of a sender that cannot reach
     // the server.
     if (!StopRequested() && hint_.Due(now)) {
       console_.Report(
           NothingReceivedLine(port_, LocalAddresses(), FirewallAdvice(port_)));
     }
-    const int wait = Sooner(drops_.MillisecondsUntilDue(now),
+    const int wait = Sooner(Sooner(drops_.MillisecondsUntilDue(now),
+                                   cuts_.MillisecondsUntilDue(now)),
                             hint_.MillisecondsUntilDue(now));
     return log_.Holding() ? Sooner(wait, kRetryWriteMs) : wait;
   }
@@ -197,6 +215,8 @@ class Receiver {
   // Asked to stop: what the socket already holds is recorded too, and the
   // console gets a moment to show it, before the process ends.
   [[noreturn]] void Stop() {
+    // After the "^C" a terminal echoed, what is reported starts a line.
+    if (ReportWouldStartMidLine()) console_.Report("\n");
     const Clock::time_point deadline = Clock::now() + kStopDrainLimit;
     while (Clock::now() < deadline) {
       const int received = datagrams_.Receive(0);
@@ -206,6 +226,7 @@ class Receiver {
     WriteOut();
     console_.Report(log_.Finish());
     console_.Report(drops_.Finish());
+    console_.Report(cuts_.LineIfDue(Clock::time_point::max()));
     // What the console has not shown by then, it never will: the account
     // counts it.
     const Clock::time_point shown = Clock::now() + kStopConsoleLimit;
@@ -213,8 +234,8 @@ class Receiver {
     console_.StopRecords();
     const auto ran = std::chrono::duration_cast<std::chrono::seconds>(
         Clock::now() - started_);
-    console_.Report(
-        tally_.Account(ran, drops_.SocketDrops(), console_.NotShown()));
+    console_.Report(tally_.Account(ran, drops_.SocketDrops(), cuts_.total(),
+                                   console_.NotShown()));
     console_.End(shown + kStopAccountLimit);
     EndAfterStop();
   }
@@ -231,6 +252,7 @@ class Receiver {
   Gathered gathered_;
   ArrivalClock clock_;
   DropMonitor drops_;
+  CutReport cuts_;
 };
 
 }  // namespace
@@ -244,7 +266,16 @@ void ExitWith(int code, std::string_view text,
     const std::string line = why();
     if (!line.empty()) WriteReport(line);
   }
+  if (WaitsForKeyAtEnd(code, LookAtConsole())) {
+    WriteReport(kPressAKey);
+    WaitForKey();
+  }
   EndProcess(code, text);
+}
+
+bool WaitsForKeyAtEnd(int exitCode, const ConsoleOwners& console) {
+  return exitCode != 0 && console.processes == 1 && console.input &&
+         console.error;
 }
 
 std::string LogFileName(const Settings& settings) {
@@ -271,6 +302,7 @@ Startup StartServer(const Settings& settings) {
     startup.exitCode = kExitOpenLog;
     return startup;
   }
+  startup.logPath = FullPath(startup.logName);
   if (!StartSockets()) {
     startup.failure = kSocketStartFailed;
     startup.exitCode = kExitSocketStart;
@@ -310,7 +342,8 @@ void RunServer(const Settings& settings) {
   char started[kTimestampLength];
   Render(std::time(nullptr), started);
   receiver.Announce(
-      BannerText(settings.port, std::string_view(started, kTimestampLength)));
+      BannerText(settings.port, std::string_view(started, kTimestampLength)),
+      startup.logPath);
   ReportRunning();
   receiver.Run();
 }

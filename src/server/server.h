@@ -19,6 +19,13 @@ namespace syslog_listen {
 [[noreturn]] void ExitWith(int code, std::string_view text,
                            const std::function<std::string()>& why = {});
 
+// True when the end with `exitCode` should wait for a key: after a failure
+// (or the usage text), on a console that was made for the process alone
+// and closes with it, as for a program started from Explorer, before the
+// user could read why. Never for a console shared (a prompt, a script),
+// for output or input elsewhere (a pipe), or without one (a service).
+bool WaitsForKeyAtEnd(int exitCode, const ConsoleOwners& console);
+
 // outputFileName, or "syslog.<signed port>.log" when it is empty.
 std::string LogFileName(const Settings& settings);
 
@@ -31,6 +38,7 @@ std::string BannerText(std::int16_t port, std::string_view timestamp);
 // failed.
 struct Startup {
   std::string logName;
+  std::string logPath;  // the log file's full path, for the user
   std::FILE* log = nullptr;
   std::uint16_t port = 0;  // the signed port's 16 bits
   SocketHandle socket = -1;

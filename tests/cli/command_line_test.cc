@@ -102,6 +102,20 @@ TEST(ParseCommandLine, SettingsFromValidArguments) {
   }
 }
 
+// Each word skipped gets a note, with -p for one that names a port, up to
+// where the scan ends; option values are no such words.
+TEST(ParseCommandLine, SkippedWordsGetNotes) {
+  const auto noted = [](std::string word, bool port = false) {
+    return "syslog-listen: " + word + " is not an option and was ignored" +
+           (port ? "; to listen on it: -p " + word : "") + "\n";
+  };
+  EXPECT_EQ((std::vector{noted("43610", true), noted("foo"), noted("0"),
+                         noted("65536"), noted("99999999999"), noted("5x")}),
+            Parse({"prog", "43610", "-t", "foo", "", "-o", "1", "0", "65536",
+                   "99999999999", "5x", "-x", "1"})
+                .notes);
+}
+
 TEST(ParseCommandLine, LongFileNameIsKeptWhole) {
   const std::string name(5000, 'n');
   const CommandLine result = Parse({"prog", "-o", name.c_str()});

@@ -15,18 +15,20 @@ namespace e2e {
 namespace {
 
 // Only a terminal gets a message's control characters escaped (in the forms
-// the record's unit tests show), record by record even where records run
-// together; a pipe gets the raw bytes, as the log file always does.
+// the record's unit tests show), record by record, and each record on a
+// line of its own; a pipe gets the raw bytes, records running together, as
+// the log file always does.
 TEST(Console, ControlCharactersReachATerminalOnlyEscaped) {
-  // The last two would make a CSI between them.
-  const std::string sent[] = {"<13>\x1b]0;owned\x07\x1b[2Jhi\x7f\n", "A\xc2",
+  // No line ends; the last two would make a CSI between them.
+  const std::string sent[] = {"<13>\x1b]0;owned\x07\x1b[2Jhi\x7f", "A\xc2",
                               "\x9b"
-                              "31mRED\n"};
+                              "31mRED"};
   const std::string raw =
-      "\x1b]0;owned\x07\x1b[2Jhi\x7f\nA\xc2\x9b"
-      "31mRED\n";
+      "\x1b]0;owned\x07\x1b[2Jhi\x7f"
+      "A\xc2\x9b"
+      "31mRED";
   const std::string escaped =
-      "^[]0;owned^G^[[2Jhi^?\nA\\xC2\x9b"
+      "^[]0;owned^G^[[2Jhi^?\nA\\xC2\n\x9b"
       "31mRED\n";
   for (Stdout console : {Stdout::kPipe, Stdout::kTerminal}) {
     // A pseudo-terminal is no Windows console.
@@ -136,7 +138,7 @@ TEST(Console, AConsoleNobodyReadsCostsTheFileNothing) {
     return found;
   })) << from
       << " bytes on the console";
-  std::string console = WithoutMachineDrops(run.server().ConsoleText());
+  std::string console = WithoutMachineLines(run.server().ConsoleText());
   const std::size_t recordsShown =
       (console.find("syslog-listen: ") - RealSize(OnDisk(banner))) /
       OnDisk(record(0)).size();
@@ -152,7 +154,7 @@ TEST(Console, AConsoleNobodyReadsCostsTheFileNothing) {
       "syslog-listen: " + syslog_listen::GroupedDecimal(kCount - recordsShown) +
       notice + "later\n");
   EXPECT_TRUE(WaitUntil([&] {
-    console = WithoutMachineDrops(run.server().ConsoleText());
+    console = WithoutMachineLines(run.server().ConsoleText());
     return console.size() >= RealSize(expected);
   }));
   EXPECT_EQ("", Mismatch(expected, MaskTimestamps(console)));

@@ -13,9 +13,12 @@
 namespace e2e {
 namespace {
 
+std::string WindowsPath(const std::filesystem::path& path);
+
 // Plain records: the header is stripped, nothing is added between records,
 // and both outputs carry the same bytes. A datagram of 10000 bytes is kept
-// whole, a longer one cut to its first 10000.
+// whole, a longer one cut to its first 10000, which standard error reports
+// (with its size where the system says it), after the start-up line.
 TEST(Loopback, PlainRecordsRunTogether) {
   Running run;
   const std::string full(10000, 'f');
@@ -36,6 +39,19 @@ TEST(Loopback, PlainRecordsRunTogether) {
   EXPECT_EQ("", Mismatch(expected, MaskTimestamps(file)));
   ASSERT_TRUE(WaitUntil([&] { return run.server().ConsoleText() == file; }))
       << Mismatch(file, run.server().ConsoleText());
+  const std::string cut = OnDisk(
+      "syslog-listen: 1 datagram longer than 10000 bytes was recorded cut to "
+      "the first 10000" +
+      std::string(WindowsServer() ? "" : " (10004 bytes)") + "\n");
+  EXPECT_TRUE(WaitUntil([&] { return run.server().Reports() == cut; }))
+      << run.server().Reports();
+  // The start-up line comes first (with this machine's addresses).
+  const auto path = std::filesystem::canonical(run.dir()) / "test.log";
+  EXPECT_TRUE(run.server().ErrorText().ends_with(
+      OnDisk("; records go to " +
+             (WindowsServer() ? WindowsPath(path) : path.string()) + "\n") +
+      cut))
+      << run.server().ErrorText();
 }
 
 // A port that another socket or another server holds: the bind fails with

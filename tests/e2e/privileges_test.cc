@@ -41,7 +41,7 @@ TEST(Privileges, RootIsDroppedAfterStartUp) {
            "Gid:\t65534\t65534\t65534\t65534\n"
            "Groups:\t\n";
   })) << ids;
-  EXPECT_EQ("", run.server().ErrorText());
+  EXPECT_EQ("", run.server().Reports());
 }
 
 // Started as the service starts it, as a user granted only the binding of
@@ -112,7 +112,7 @@ TEST(Privileges, ANameNobodyMayNotSeeIsNotFollowed) {
       "is renamed or deleted: the user the server runs as may not look into "
       "its directory\n"
       "syslog-listen: stopped after <time>; received 1 datagram (6 bytes)\n",
-      MaskRunTime(server.ErrorText()));
+      MaskRunTime(server.Reports()));
 }
 
 // Started with SIGHUP and SIGINT ignored (nohup; a script's background

@@ -128,6 +128,14 @@ DropScope ReadDropCount(SocketHandle, std::uint32_t* count) {
   return DropScope::kMachine;
 }
 
+std::string FullPath(const std::string& name) { return name; }
+
+bool ReportWouldStartMidLine() { return false; }
+
+ConsoleOwners LookAtConsole() { return {}; }
+
+void WaitForKey() {}
+
 void WatchForStop() {}
 
 bool StopRequested() { return script.stop; }

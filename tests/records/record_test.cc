@@ -129,7 +129,8 @@ TEST(ComposeRecord, TerminalEscapesTheBodyOnly) {
 }
 
 // journalctl's colours by severity, reset before the record's line end,
-// around the escaped body; nothing without a header or at informational.
+// around the escaped body; nothing without a header or at informational. A
+// line end after a record without one, as on any terminal.
 TEST(ComposeRecord, ColourTerminalShowsSeverities) {
   const struct {
     const char* text;
@@ -137,10 +138,16 @@ TEST(ComposeRecord, ColourTerminalShowsSeverities) {
     const char* shown;
   } cases[] = {
       {"<8>panic\n", false, "\x1b[1;31mpanic\x1b[0m\n"},
-      {"<10>crit", false, "\x1b[1;31mcrit\x1b[0m"},
+      {"<10>crit", false, "\x1b[1;31mcrit\x1b[0m\n"},
       {"<11>err\r\n", false, "\x1b[31merr\x1b[0m\r\n"},
       {"<12>warn\x1b[0m\n", false, "\x1b[33mwarn^[[0m\x1b[0m\n"},
-      {"<13>note", false, "note"},
+      {"<13>note", false, "note\n"},
+      // Every record ends its line; an empty one takes none.
+      {"cr\r", false, "cr^M\n"},
+      {"", false, ""},
+      {"<13>", true,
+       "Mon Jun 02 09:05:07 2025 <fac:user level, svt:notice> from "
+       "10.0.0.7\n>>\n"},
       {"<14>info\n", false, "info\n"},
       {"<15>dbg\n", false, "\x1b[2mdbg\x1b[0m\n"},
       {"plain\n", false, "plain\n"},

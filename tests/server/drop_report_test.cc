@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
+#include <bit>
+
 #include "common/messages.h"
 #include "platform/fake_platform.h"
 #include "server/run_report.h"
@@ -109,6 +112,42 @@ TEST(DropPoll, WhileTrafficFlowsAndOnceAfter) {
   poll.Asked(t0 + milliseconds(2000));
   EXPECT_FALSE(poll.Due(t0 + std::chrono::hours(1)));
   EXPECT_EQ(-1, poll.MillisecondsUntilDue(t0 + std::chrono::hours(1)));
+}
+
+// What is known of the largest cut since the last report: its size where
+// the system says it, its sender where the address is at hand; paced as the
+// drops are.
+TEST(CutReport, SaysWhatIsKnownOfTheLargest) {
+  constexpr std::size_t kUnknown = Datagram::kUnknownSize;
+  using Bytes = std::array<unsigned char, 4>;
+  const auto a = std::bit_cast<std::uint32_t>(Bytes{10, 0, 0, 1});
+  const auto b = std::bit_cast<std::uint32_t>(Bytes{10, 0, 0, 7});
+  const std::string one = "1 datagram longer than 10000 bytes was";
+  const std::string many = " datagrams longer than 10000 bytes were";
+  const struct {
+    std::vector<std::pair<std::size_t, std::optional<std::uint32_t>>> cuts;
+    std::string head, known;
+  } cases[] = {
+      {{{65017, b}}, one, " (65017 bytes, from 10.0.0.7)"},
+      {{{10001, a}, {65017, b}, {20000, {}}},
+       "3" + many,
+       " (the largest 65017 bytes, from 10.0.0.7)"},
+      // Windows: no size.
+      {{{kUnknown, a}, {kUnknown, b}},
+       "2" + many,
+       " (the first from 10.0.0.1)"},
+      {{{kUnknown, {}}}, one, ""},
+  };
+  const auto t0 = CutReport::Clock::time_point{} + std::chrono::hours(1);
+  for (const auto& c : cases) {
+    CutReport report;
+    for (const auto& [size, sender] : c.cuts) report.Cut(size, sender);
+    EXPECT_EQ("syslog-listen: " + c.head + " recorded cut to the first 10000" +
+                  c.known + "\n",
+              report.LineIfDue(t0));
+    report.Cut(10001, {});
+    EXPECT_EQ(1000, report.MillisecondsUntilDue(t0)) << c.known;
+  }
 }
 
 }  // namespace

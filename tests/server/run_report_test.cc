@@ -42,6 +42,22 @@ TEST(RunReport, TheQuietHintComesOnceAndOnlyWhenNothingArrived) {
   EXPECT_EQ(-1, heard.MillisecondsUntilDue(start));
 }
 
+// The port as bound, and as the banner shows it where that differs; three
+// addresses at most, or why there are none; the path as a terminal shows it.
+TEST(RunReport, TheStartUpLineSaysWhereToSendAndWhereRecordsGo) {
+  const std::string head = "syslog-listen: listening on UDP port ";
+  EXPECT_EQ(
+      head +
+          "42514 (shown as -23022) on a, b, c and 2 more; records go "
+          "to C:\\Logs\\syslog.-23022.log\n",
+      ListeningLine(42514, std::vector<std::string>{"a", "b", "c", "d", "e"},
+                    "C:\\Logs\\syslog.-23022.log"));
+  EXPECT_EQ(head +
+                "514 on every address (they could not be listed); records "
+                "go to /a^[[2J.log\n",
+            ListeningLine(514, std::nullopt, "/a\x1b[2J.log"));
+}
+
 TEST(RunReport, HintAccountAndTitleSayWhatApplies) {
   const std::string head =
       "syslog-listen: nothing received on UDP port 514 in the first minute; "
@@ -72,20 +88,20 @@ TEST(RunReport, HintAccountAndTitleSayWhatApplies) {
   EXPECT_EQ(
       "syslog-listen: stopped after 5 s; received 1 datagram (1,000 "
       "bytes)\n",
-      tally.Account(seconds(5), std::nullopt, 0));
+      tally.Account(seconds(5), std::nullopt, 0, 0));
   tally.Sender(1);
   tally.Sender(1);
   EXPECT_EQ(
       "syslog-listen: stopped after 5 s; received 1 datagram (1,000 bytes); "
       "1 record not shown on the console; from 1 sender\n",
-      tally.Account(seconds(5), std::nullopt, 1));
+      tally.Account(seconds(5), std::nullopt, 0, 1));
   tally.Datagram(1);
   tally.Sender(2);
   EXPECT_EQ(
       "syslog-listen: stopped after 5 s; received 2 datagrams (1,001 "
-      "bytes); 7 dropped by the system; 3,000 records not shown on the "
-      "console; from 2 senders\n",
-      tally.Account(seconds(5), 7, 3000));
+      "bytes); 7 dropped by the system; 2 recorded cut to 10000 bytes; 3,000 "
+      "records not shown on the console; from 2 senders\n",
+      tally.Account(seconds(5), 7, 2, 3000));
 }
 
 }  // namespace

@@ -35,6 +35,20 @@ TEST(BannerText, SignedPortAndTimestampWithLineFeed) {
             BannerText(-25536, "Tue Jun 03 00:00:00 2025"));
 }
 
+// Only a failure's end, on a console made for the process alone, with both
+// the key and the line on it.
+TEST(WaitsForKeyAtEnd, OnlyAFailureOnAConsoleOfItsOwn) {
+  EXPECT_TRUE(WaitsForKeyAtEnd(1, {1, true, true}));
+  for (const auto& [code, console] :
+       std::vector<std::pair<int, ConsoleOwners>>{{0, {1, true, true}},
+                                                  {6, {2, true, true}},
+                                                  {6, {0, false, false}},
+                                                  {6, {1, false, true}},
+                                                  {6, {1, true, false}}}) {
+    EXPECT_FALSE(WaitsForKeyAtEnd(code, console)) << code << console.processes;
+  }
+}
+
 using Calls = std::vector<std::string>;
 
 Startup StartWith(fake::Script script, std::int16_t port = -25536) {
@@ -84,11 +98,14 @@ TEST(StartServer, StepsInOrderStoppingAtTheFirstFailure) {
 }
 
 // With nothing received, even the first wait ends when the hint is due, a
-// minute after the start; a stop gives no hint.
+// minute after the start; a stop gives no hint. The start-up line comes from
+// a thread of its own, at any point before the stop.
 TEST(RunServer, TheFirstWaitEndsWhenTheHintIsDue) {
   GTEST_FLAG_SET(death_test_style, "threadsafe");
+  const std::string listening = "(syslog-listen: listening [^\n]*\n)?";
   EXPECT_EXIT(RunServer(Settings{}), testing::ExitedWithCode(0),
-              "^wait (59[0-9]{3}|60000)\nwait 0\nsyslog-listen: stopped");
+              "^" + listening + "wait (59[0-9]{3}|60000)\n" + listening +
+                  "wait 0\n" + listening + "syslog-listen: stopped");
 }
 
 // A batch's drops are reported before what writing the batch brings.

@@ -165,7 +165,7 @@ class ChildProcess {
   // call.
   const std::string& ConsoleText();
   std::string ErrorText();
-  // ErrorText without the Windows build's drop reports.
+  // ErrorText without the lines that depend on the machine.
   std::string Reports();
 
  private:
@@ -258,9 +258,11 @@ std::string MaskRunTime(std::string text);
 // The size of the real text that `masked` stands for.
 std::size_t RealSize(const std::string& masked);
 
-// `text` without the Windows build's drop reports: they count the whole
-// machine's drops, other tests' among them.
-std::string WithoutMachineDrops(std::string text);
+// `text` without the lines that depend on the machine more than on the
+// test: the start-up line, which names its addresses, and the Windows
+// build's drop reports, which count the whole machine's drops, other
+// tests' among them.
+std::string WithoutMachineLines(std::string text);
 
 }  // namespace e2e
 

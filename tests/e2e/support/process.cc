@@ -284,7 +284,7 @@ std::string ChildProcess::ErrorText() {
                                             : "";
 }
 
-std::string ChildProcess::Reports() { return WithoutMachineDrops(ErrorText()); }
+std::string ChildProcess::Reports() { return WithoutMachineLines(ErrorText()); }
 
 std::vector<std::string> Behind(std::vector<std::string> prefix, int port,
                                 const std::vector<std::string>& extra) {

@@ -109,7 +109,11 @@ std::size_t RealSize(const std::string& masked) {
   return size;
 }
 
-std::string WithoutMachineDrops(std::string text) {
+std::string WithoutMachineLines(std::string text) {
+  // The start-up line, where it is there whole.
+  const std::size_t start = text.find("syslog-listen: listening on UDP port ");
+  const std::size_t stop = text.find('\n', start);
+  if (stop != std::string::npos) text.erase(start, stop + 1 - start);
   static constexpr std::string_view kLine =
       " dropped on this machine (all programs) while datagrams arrived here "
       "(receive queues full or other errors)";
