@@ -8,7 +8,7 @@
 
 int main(int argc, char** argv) {
   using namespace syslog_listen;
-  PrepareProcess();
+  PrepareProcess(/*selectable=*/true);
   const ViewCommand command = ParseViewCommand(ProgramArguments(argc, argv));
   if (command.exitCode != ViewCommand::kRun) {
     WriteText(stdout, command.output);

@@ -74,13 +74,13 @@ void win32::RestoreConsole() {
 // it, until the user presses a key: the server is not interactive, so it
 // is turned off. Both are the console's, shared with the command prompt,
 // and put back at the end.
-void win32::PrepareConsole() {
+void win32::PrepareConsole(bool selectable) {
   if (IsConsole(STD_OUTPUT_HANDLE) || IsConsole(STD_ERROR_HANDLE)) {
     console.codePage = GetConsoleOutputCP();
     console.codePageSet = SetConsoleOutputCP(CP_UTF8) != 0;
   }
   console.input = GetStdHandle(STD_INPUT_HANDLE);
-  if (GetConsoleMode(console.input, &console.inputMode)) {
+  if (!selectable && GetConsoleMode(console.input, &console.inputMode)) {
     console.inputModeSet =
         SetConsoleMode(console.input,
                        (console.inputMode | ENABLE_EXTENDED_FLAGS) &
@@ -181,11 +181,21 @@ void WaitForKey() {
   }
 }
 
-void WriteToConsole(std::span<const std::string_view> pieces) {
+bool ConsoleGone() {
+  // Writing nothing to a pipe fails once its reader has gone.
+  const HANDLE out = HandleOf(stdout);
+  DWORD written = 0;
+  return GetFileType(out) == FILE_TYPE_PIPE &&
+         !WriteFile(out, "", 0, &written, nullptr) &&
+         (GetLastError() == ERROR_NO_DATA ||
+          GetLastError() == ERROR_BROKEN_PIPE);
+}
+
+bool WriteToConsole(std::span<const std::string_view> pieces) {
   static std::string text;  // only the console's writer writes the console
   text.clear();
   for (const std::string_view piece : pieces) AppendAsText(text, piece);
-  WriteAll(HandleOf(stdout), text);
+  return WriteAll(HandleOf(stdout), text).failure == FileWrite::Failure::kNone;
 }
 
 }  // namespace syslog_listen

@@ -1,6 +1,6 @@
 // POSIX side of the platform seam for the live view: reading a log file
-// that is written, renamed and deleted meanwhile, the service's folder, and
-// a pause that a stop request ends.
+// that is written, renamed and deleted meanwhile, the service's folder, a
+// pause that a stop request ends, and a reader that has gone.
 #include <dirent.h>
 #include <fcntl.h>
 #include <poll.h>
@@ -105,6 +105,12 @@ void PauseUnlessStopped(std::chrono::milliseconds length) {
     ppoll(nullptr, 0, &wait, &previous);
   }
   pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+}
+
+bool ConsoleGone() {
+  // A pipe's writing end reports an error once no reader is left.
+  pollfd out{STDOUT_FILENO, 0, 0};
+  return poll(&out, 1, 0) > 0 && (out.revents & POLLERR) != 0;
 }
 
 }  // namespace syslog_listen

@@ -25,8 +25,10 @@ namespace syslog_listen {
 // Run first. Makes sure standard input, output and error are open (on the
 // null device if need be), so that the log file or the socket cannot take
 // their places, and makes writes to a pipe without reader fail instead of
-// ending the process.
-void PrepareProcess();
+// ending the process. The server turns a Windows console's quick-edit off,
+// as a selection would hold up its writes; with `selectable` (the view,
+// which writes nothing else) the console keeps the user's setting.
+void PrepareProcess(bool selectable = false);
 
 // The program's arguments, the first its name, as UTF-8 (Windows: from the
 // UTF-16 command line, so that any file name arrives whole).
@@ -69,8 +71,12 @@ void WriteText(std::FILE* stream, std::string_view text);
 // Writes `pieces` to standard output, in order, in one system call where the
 // system can gather them, so that a line written to standard error
 // meanwhile cannot land inside them. Waits for as long as the console does
-// not take them; gives up on a console that has gone.
-void WriteToConsole(std::span<const std::string_view> pieces);
+// not take them; gives up on a console that has gone, and then returns
+// false.
+bool WriteToConsole(std::span<const std::string_view> pieces);
+// True when standard output is a pipe whose reader has gone, found without
+// writing anything to it.
+bool ConsoleGone();
 
 // True when standard output and standard error are the same pipe, terminal
 // or file, where a write to one could land inside a write to the other.

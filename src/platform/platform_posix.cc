@@ -33,7 +33,7 @@
 
 namespace syslog_listen {
 
-void PrepareProcess() {
+void PrepareProcess(bool) {
   // open() returns the lowest free descriptor, so walking up from 0 fills
   // each closed one in place.
   for (int fd = 0; fd <= 2; ++fd) {
@@ -61,9 +61,9 @@ namespace {
 
 // Writes `pieces` to `fd`, in order, gathered into as few system calls as
 // it takes. Waits for as long as `fd` does not take them; gives up on one
-// that has gone.
+// that has gone, returning false.
 template <typename Piece>
-void WriteAll(int fd, std::span<const Piece> pieces) {
+bool WriteAll(int fd, std::span<const Piece> pieces) {
   constexpr std::size_t kMaxVectors = 64;
   iovec vectors[kMaxVectors];
   std::size_t next = 0;  // the first piece not yet written whole
@@ -86,7 +86,7 @@ void WriteAll(int fd, std::span<const Piece> pieces) {
         poll(&writable, 1, -1);
         continue;
       }
-      return;
+      return false;
     }
     for (auto left = static_cast<std::size_t>(written); next < pieces.size();) {
       const std::size_t rest = pieces[next].size() - done;
@@ -99,6 +99,7 @@ void WriteAll(int fd, std::span<const Piece> pieces) {
       done = 0;
     }
   }
+  return true;
 }
 
 }  // namespace
@@ -468,8 +469,8 @@ bool DropPrivileges() {
   return geteuid() != 0;
 }
 
-void WriteToConsole(std::span<const std::string_view> pieces) {
-  WriteAll<std::string_view>(STDOUT_FILENO, pieces);
+bool WriteToConsole(std::span<const std::string_view> pieces) {
+  return WriteAll<std::string_view>(STDOUT_FILENO, pieces);
 }
 
 void ReturnFreeMemory() { malloc_trim(0); }

@@ -173,11 +173,11 @@ std::vector<win32::ProcessEntry> win32::ListProcesses() {
   return processes;
 }
 
-void PrepareProcess() {
+void PrepareProcess(bool selectable) {
   OpenOnNullDevice(stdin, 0, "r");
   OpenOnNullDevice(stdout, 1, "w");
   OpenOnNullDevice(stderr, 2, "w");
-  win32::PrepareConsole();
+  win32::PrepareConsole(selectable);
 }
 
 std::vector<std::string> ProgramArguments(int, char**) {

@@ -61,7 +61,7 @@ HANDLE StopEvent();
 
 // Sets the console up for the server's output; RestoreConsole puts back,
 // at the end, what is still as the server set it. (console_win32.cc)
-void PrepareConsole();
+void PrepareConsole(bool selectable);
 void RestoreConsole();
 
 }  // namespace syslog_listen::win32

@@ -1,5 +1,6 @@
 #include "records/record.h"
 
+#include <cstdlib>
 #include <cstring>
 
 #include "common/messages.h"
@@ -34,7 +35,6 @@ std::size_t ControlAt(std::string_view text, std::size_t at) {
 constexpr std::string_view kSeverityColours[8] = {
     "\x1b[1;31m", "\x1b[1;31m", "\x1b[1;31m", "\x1b[31m",
     "\x1b[33m",   "",           "",           "\x1b[2m"};
-constexpr std::string_view kColourReset = "\x1b[0m";
 
 // Ends the colour that `out` took from `start` on within the record, before
 // its line end if it has one, so that the next line starts plain.
@@ -156,6 +156,13 @@ std::string ComposeRecord(Output output, const Message& message,
   std::string out;
   AppendRecord(out, output, message, annotate);
   return out;
+}
+
+bool ColoursWanted() {
+  const char* noColour = std::getenv("NO_COLOR");
+  const char* term = std::getenv("TERM");
+  return (noColour == nullptr || *noColour == '\0') &&
+         (term == nullptr || std::string_view(term) != "dumb");
 }
 
 }  // namespace syslog_listen

@@ -59,6 +59,11 @@ std::string TerminalEscaped(std::string_view text);
 // red, warning yellow, debug dim; "" for notice and informational, which
 // keep the terminal's own colour.
 std::string_view SeverityColour(int severity);
+// SGR 0, which ends a severity's colour.
+inline constexpr std::string_view kColourReset = "\x1b[0m";
+// The terminal world's conventions: NO_COLOR set and not empty, or a
+// terminal announced as dumb, ask for no colours.
+bool ColoursWanted();
 
 // Appends the address in dotted decimal, its bytes in network order.
 void AppendDottedQuad(std::string& out, std::uint32_t addressNetOrder);

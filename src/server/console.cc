@@ -2,7 +2,6 @@
 
 #include <chrono>
 #include <cstdio>
-#include <cstdlib>
 #include <system_error>
 #include <thread>
 #include <utility>
@@ -21,15 +20,6 @@ constexpr auto kGather = std::chrono::milliseconds(1);
 // A terminal is written this much at a time: a slow one (a serial line,
 // a remote session) takes a whole block for seconds.
 constexpr std::size_t kTerminalSlice = 4096;
-
-// The terminal world's conventions: NO_COLOR set and not empty, or a
-// terminal announced as dumb, ask for no colours.
-bool ColoursWanted() {
-  const char* noColour = std::getenv("NO_COLOR");
-  const char* term = std::getenv("TERM");
-  return (noColour == nullptr || *noColour == '\0') &&
-         (term == nullptr || std::string_view(term) != "dumb");
-}
 
 }  // namespace
 

@@ -8,10 +8,6 @@ namespace syslog_listen {
 
 namespace {
 
-// SGR 0, after a record in a colour, before its line end if it has one, so
-// that the next line starts plain.
-constexpr std::string_view kPlain = "\x1b[0m";
-
 int SeverityNamed(std::string_view name) {
   for (int index = 0; index < 8; ++index) {
     if (SeverityName(index) == name) return index;
@@ -85,7 +81,8 @@ void Presenter::Show(const Piece& piece) {
   }
   lineStart_ = text_.back() == '\n';
   if (!colour.empty()) {
-    text_.insert(lineStart_ ? text_.size() - 1 : text_.size(), kPlain);
+    // Before the line end, so that the next line starts plain.
+    text_.insert(lineStart_ ? text_.size() - 1 : text_.size(), kColourReset);
   }
 }
 

@@ -2,7 +2,6 @@
 
 #include <chrono>
 #include <cstdio>
-#include <cstdlib>
 #include <functional>
 #include <string_view>
 #include <utility>
@@ -27,16 +26,6 @@ constexpr auto kBetweenLooks = 250ms;
 constexpr auto kAfterGrowth = 100ms;
 // How long the terminal may take to give the user's title back at the end.
 constexpr auto kRestoreLimit = 500ms;
-
-// The terminal world's conventions, as the server's console keeps them:
-// NO_COLOR set and not empty, or a terminal announced as dumb, ask for no
-// colours.
-bool ColoursWanted() {
-  const char* noColour = std::getenv("NO_COLOR");
-  const char* term = std::getenv("TERM");
-  return (noColour == nullptr || *noColour == '\0') &&
-         (term == nullptr || std::string_view(term) != "dumb");
-}
 
 Output ConsoleForm() {
   if (!IsTerminal(stdout)) return Output::kConsole;
@@ -64,14 +53,18 @@ class Viewer {
         titled_(IsTerminal(stdout) && TitleSettable()) {}
 
   Presenter& presenter() { return presenter_; }
+  bool gone() const { return gone_; }
 
   // Writes what was made, then the title, if its count has changed.
   void WriteOut() {
     std::string& text = presenter_.text();
     if (!text.empty()) {
       const std::string_view pieces[] = {text};
-      WriteToConsole(pieces);
+      // A reader that has gone (the end of a pipe) has seen enough.
+      if (!WriteToConsole(pieces)) gone_ = true;
       text.clear();
+    } else if (ConsoleGone()) {
+      gone_ = true;
     }
     if (titled_ && shownCount_ != presenter_.records()) {
       shownCount_ = presenter_.records();
@@ -80,15 +73,17 @@ class Viewer {
   }
 
   // Leaves the console as it was found: the last line ended, the title
-  // given back.
+  // given back. Asked to stop, ends as the request would have ended it;
+  // otherwise (standard output gone) normally.
   [[noreturn]] void End() {
     presenter_.EndLine();
-    WriteOut();
+    if (!gone_) WriteOut();
     const auto deadline = std::chrono::steady_clock::now() + kRestoreLimit;
     while (titled_ && !RestoreTitle() &&
            std::chrono::steady_clock::now() < deadline) {
       PauseUnlessStopped(1ms);
     }
+    if (!StopRequested()) EndProcess(0, "");
     EndAfterStop();
   }
 
@@ -112,6 +107,7 @@ class Viewer {
   const bool shared_;
   const bool titled_;
   std::optional<std::uint64_t> shownCount_;  // in the title
+  bool gone_ = false;
 };
 
 // The service's log, once there is one; says which, or that it waits.
@@ -192,7 +188,7 @@ void RunView(const std::string& file) {
   Presenter& presenter = viewer.presenter();
   Follower follower(PlatformFollowDisk(), name,
                     Presenter::kShownAtStart * kMaxRecordBytes);
-  while (!StopRequested()) {
+  while (!StopRequested() && !viewer.gone()) {
     const bool grew = follower.Look(presenter);
     if (!grew) presenter.Idle();
     viewer.WriteOut();

@@ -101,5 +101,19 @@ TEST(View, ShowsRecordsOnePerLineColouredAndFollowsARename) {
       << view.ErrorText();
 }
 
+// A reader that has gone (`| head -c 1`) ends the view, even while no
+// record comes for it to write.
+TEST(View, EndsWhenItsReaderHasGone) {
+  if (WindowsServer()) GTEST_SKIP() << "a POSIX shell's pipe";
+  Running run({"-t"});
+  std::vector<std::string> command = {"sh", "-c", "\"$@\" | head -c 1", "sh"};
+  for (const std::string& word : ViewCommand({"test.log"})) {
+    command.push_back(word);
+  }
+  ChildProcess view(command, run.dir(), Stdout::kPipe, "view.");
+  EXPECT_EQ(0, view.WaitForStatus());
+  EXPECT_EQ("s", view.ConsoleText());
+}
+
 }  // namespace
 }  // namespace e2e

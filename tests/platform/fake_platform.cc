@@ -142,7 +142,9 @@ bool StopRequested() { return script.stop; }
 
 void EndAfterStop() { std::_Exit(0); }
 
-void WriteToConsole(std::span<const std::string_view>) {}
+bool WriteToConsole(std::span<const std::string_view>) { return true; }
+
+bool ConsoleGone() { return false; }
 
 void ReturnFreeMemory() {}
 
