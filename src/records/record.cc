@@ -143,10 +143,12 @@ void AppendRecord(std::string& out, Output output, const Message& message,
   } else {
     out.append(header.body);
   }
+  // An empty record takes no line, in a colour or not.
+  const bool empty = out.size() == start + colour.size();
   if (!colour.empty()) EndColour(out, start + colour.size());
   // Most senders end a message without a line feed: on a screen the next
-  // record would run on in the same line. (An empty record takes no line.)
-  if (terminal && out.size() > start && out.back() != '\n') {
+  // record would run on in the same line.
+  if (terminal && !empty && out.back() != '\n') {
     out.push_back('\n');
   }
 }

@@ -1,5 +1,6 @@
 #include "view/record_splitter.h"
 
+#include <algorithm>
 #include <vector>
 
 #include "common/messages.h"
@@ -62,6 +63,15 @@ void RecordSplitter::Feed(std::string_view bytes, const Show& show) {
     if (at > begin) show({held.substr(begin, at - begin), heldStarts_});
     begin = at;
     heldStarts_ = true;
+  }
+  // Bytes that begin no record (a file without -t, or what follows a
+  // record shown at a flush) complete nothing by waiting: shown now, but
+  // for a CR that an LF may follow.
+  if (!heldStarts_) {
+    const std::size_t end =
+        at == held.size() && held.ends_with('\r') ? at - 1 : at;
+    if (end > begin) show({held.substr(begin, end - begin), false});
+    begin = std::max(begin, end);
   }
   held_.erase(0, begin);
   scanFrom_ = at - begin;

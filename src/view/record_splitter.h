@@ -50,7 +50,7 @@ class RecordSplitter {
       : holdLimit_(holdLimit) {}
 
   // Takes the file's next bytes and shows every record that the start of a
-  // next one has ended. A CR before an LF, as Windows text mode writes a
+  // next one has ended, and at once what begins no record. A CR before an LF, as Windows text mode writes a
   // line end, is taken for the line end alone.
   void Feed(std::string_view bytes, const Show& show);
 

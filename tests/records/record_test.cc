@@ -145,6 +145,7 @@ TEST(ComposeRecord, ColourTerminalShowsSeverities) {
       // Every record ends its line; an empty one takes none.
       {"cr\r", false, "cr^M\n"},
       {"", false, ""},
+      {"<11>", false, "\x1b[31m\x1b[0m"},
       {"<13>", true,
        "Mon Jun 02 09:05:07 2025 <fac:user level, svt:notice> from "
        "10.0.0.7\n>>\n"},

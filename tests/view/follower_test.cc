@@ -107,7 +107,7 @@ TEST(Follower, FollowsTheNameAndShowsEachRecordOnce) {
       // The first file's end, in the window; the last record once the file
       // stops growing, and what comes after it as it comes.
       {"w:@1@2@3@4 look look w:@5 look look w:+ look look",
-       "|@3\n@4|||\n@5||+"},
+       "|@3\n@4|||\n@5|+|"},
       // Renamed: read on, until a new file takes the name; read the old
       // one to its end, then the new one from its start.
       {"w:@1 look mv old:@2 look old:@3 w:@4 look look",
@@ -116,10 +116,10 @@ TEST(Follower, FollowsTheNameAndShowsEachRecordOnce) {
       {"w:@1 look rm old:@2 look look w:@3 look look", "|@1|<gone>|\n@2|\n|@3"},
       {"w:@1 look rmwin look w:@2 look look", "|@1|\n<gone>||@2"},
       // Cut short: read again from the start, on a line of its own.
-      {"w:@1@2 look cut:x look look", "|@1\n@2|\n|x"},
+      {"w:@1@2 look cut:x look look", "|@1\n@2|\nx|"},
       // Waited for; a file without -t, shown as it comes.
       {"look deny w:hello look allow look w:world look look",
-       "|<missing>|<refused>|hello||world"},
+       "|<missing>|<refused>|hello|world|"},
   };
   for (const auto& c : cases) {
     EXPECT_EQ(c.shown, Play(c.steps)) << c.steps;

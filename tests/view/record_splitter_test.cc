@@ -44,21 +44,22 @@ TEST(RecordSplitter, ARecordIsWholeOnceTheNextBeginsOrTheFileStops) {
       {"syslog server(port:514) started on @\n@ a|~",
        "[syslog server(port:514) started on @\n]~[@ a]"},
       // What follows a flushed record goes on from it, shown as it comes.
-      {"@ a|~|b|~|c|@ d|~", "~[@ a]~(b)(c)~[@ d]"},
-      // No starts (a file without -t): bytes as they come, none lost.
-      {"hello|world|~|more|~", "~(helloworld)~(more)"},
+      {"@ a|~|b|~|c|@ d|~", "~[@ a](b)~(c)~[@ d]"},
+      // No starts (a file without -t): bytes as they come, none lost, a CR
+      // held for the LF that may follow it.
+      {"hello|world|~|more\r|\n|~", "(hello)(world)~(more)(\n)~"},
       // The stamp of a clock that could not be rendered starts one too.
       {"???? x|??? ??? ?? ??:??:?? ???? y|~",
        "(???? x)~[??? ??? ?? ??:??:?? ???? y]"},
       // Not starts: no space after the stamp, a made-up month, a letter
       // among the digits.
       {"@x|~|Mon Foo 02 09:05:07 2025 |~|Mon Jun 02 09:05:0x 2025 |~",
-       "~(@x)~(Mon Foo 02 09:05:07 2025 )~(Mon Jun 02 09:05:0x 2025 )"},
+       "(@x)~(Mon Foo 02 09:05:07 2025 )~(Mon Jun 02 09:05:0x 2025 )~"},
       // CR LF, even split between reads, is a line end.
       {"@ a\r\n\r|\n@ b\r|~", "[@ a\n\n]~[@ b\r]"},
       // Held past the limit, a record is shown as it comes.
       {"@ 0123456789012345678901234567890|x|~",
-       "[@ 0123456789012345678901234567890]~(x)"},
+       "[@ 0123456789012345678901234567890](x)~"},
   };
   for (const auto& c : cases) {
     EXPECT_EQ(c.shown, Split(c.steps)) << c.steps;
