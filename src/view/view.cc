@@ -76,6 +76,8 @@ class Viewer {
   // given back. Asked to stop, ends as the request would have ended it;
   // otherwise (standard output gone) normally.
   [[noreturn]] void End() {
+    // A record held for the file to stop growing is shown all the same.
+    presenter_.Idle();
     presenter_.EndLine();
     if (!gone_) WriteOut();
     const auto deadline = std::chrono::steady_clock::now() + kRestoreLimit;
