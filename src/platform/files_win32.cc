@@ -9,6 +9,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "platform/platform.h"
@@ -121,12 +122,16 @@ std::FILE* OpenLogFile(const std::string& name, bool regularFileOnly) {
        ThroughLinkedFolder(name))) {
     return nullptr;
   }
-  // Written through its handle (WriteToFile): the stream only holds it.
-  const int fd = _open_osfhandle(reinterpret_cast<intptr_t>(handle.Get()),
-                                 _O_APPEND | _O_BINARY);
+  // Written through its handle (WriteToFile).
+  return win32::StreamOf(std::move(handle), _O_APPEND | _O_BINARY, "ab");
+}
+
+std::FILE* win32::StreamOf(OwnedHandle handle, int flags, const char* mode) {
+  const int fd =
+      _open_osfhandle(reinterpret_cast<intptr_t>(handle.Get()), flags);
   if (fd < 0) return nullptr;
   handle.Release();  // the descriptor's now, closed with it
-  std::FILE* file = _fdopen(fd, "ab");
+  std::FILE* file = _fdopen(fd, mode);
   if (file == nullptr) _close(fd);
   return file;
 }

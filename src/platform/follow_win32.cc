@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "common/view_messages.h"
@@ -51,14 +52,8 @@ std::FILE* OpenToFollow(const std::string& name, bool* missing) {
   *missing = !handle &&
              (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND);
   if (!handle || GetFileType(handle.Get()) != FILE_TYPE_DISK) return nullptr;
-  // Read through its handle (ReadAt): the stream only holds it.
-  const int fd = _open_osfhandle(reinterpret_cast<intptr_t>(handle.Get()),
-                                 _O_RDONLY | _O_BINARY);
-  if (fd < 0) return nullptr;
-  handle.Release();  // the descriptor's now, closed with it
-  std::FILE* file = _fdopen(fd, "rb");
-  if (file == nullptr) _close(fd);
-  return file;
+  // Read through its handle (ReadAt).
+  return win32::StreamOf(std::move(handle), _O_RDONLY | _O_BINARY, "rb");
 }
 
 std::optional<FileIdentity> IdentityOf(std::FILE* file) {

@@ -8,6 +8,7 @@
 
 #include <windows.h>
 
+#include <cstdio>
 #include <string>
 #include <utility>
 #include <vector>
@@ -43,6 +44,12 @@ class Owned {
   HANDLE handle_ = nullptr;
 };
 using OwnedHandle = Owned<CloseHandle>;
+
+// A C stream over `handle`, opened with the descriptor `flags` and stream
+// `mode`, which then owns it; nullptr, the handle closed, on failure.
+// Reads and writes go through the handle itself: the stream only holds it.
+// (files_win32.cc)
+std::FILE* StreamOf(OwnedHandle handle, int flags, const char* mode);
 using OwnedSearch = Owned<FindClose>;  // from FindFirstFileW
 
 // A process as the system lists it.
