@@ -10,7 +10,7 @@
 
 #include <cerrno>
 
-#include "common/view_messages.h"
+#include "common/messages.h"
 #include "platform/platform.h"
 
 namespace syslog_listen {

@@ -12,7 +12,7 @@
 #include <utility>
 #include <vector>
 
-#include "common/view_messages.h"
+#include "common/messages.h"
 #include "platform/platform.h"
 #include "platform/win32.h"
 #include "platform/win32_text.h"

@@ -7,7 +7,7 @@
 #include <utility>
 
 #include "common/counts.h"
-#include "common/view_messages.h"
+#include "common/messages.h"
 #include "records/record.h"
 #include "view/follower.h"
 #include "view/presenter.h"
@@ -170,9 +170,11 @@ std::optional<std::string> NewestServiceLog(
   const FolderEntry* newest = nullptr;
   for (const FolderEntry& entry : entries) {
     const std::string_view name = entry.name;
-    if (name.size() <= kServiceLogPrefix.size() + kServiceLogSuffix.size() ||
-        !name.starts_with(kServiceLogPrefix) ||
-        !name.ends_with(kServiceLogSuffix)) {
+    // Named as the server names a log by default: syslog.<port>.log.
+    const std::string_view prefix = kDefaultLogName.piece(0);
+    const std::string_view suffix = kDefaultLogName.piece(1);
+    if (name.size() <= prefix.size() + suffix.size() ||
+        !name.starts_with(prefix) || !name.ends_with(suffix)) {
       continue;
     }
     if (newest == nullptr || entry.written > newest->written) newest = &entry;
