@@ -74,12 +74,13 @@ void DropMonitor::Read(bool ours) {
 
 std::vector<std::string> DropMonitor::Check(Clock::time_point now) {
   if (poll_.Due(now)) Read(poll_.Asked(now));
-  return Lines(report_.LineIfDue(now));
+  return Lines(report_.LineIfDue(now), cuts_.LineIfDue(now));
 }
 
 int DropMonitor::MillisecondsUntilDue(Clock::time_point now) const {
-  return Sooner(report_.MillisecondsUntilDue(now),
-                poll_.MillisecondsUntilDue(now));
+  return Sooner(Sooner(report_.MillisecondsUntilDue(now),
+                       poll_.MillisecondsUntilDue(now)),
+                cuts_.MillisecondsUntilDue(now));
 }
 
 std::optional<std::uint64_t> DropMonitor::SocketDrops() const {
@@ -90,14 +91,21 @@ std::optional<std::uint64_t> DropMonitor::SocketDrops() const {
 std::vector<std::string> DropMonitor::Finish() {
   Read(poll_.traffic());
   // Whatever the time since the last report.
-  return Lines(report_.LineIfDue(Clock::time_point::max()));
+  return Lines(report_.LineIfDue(Clock::time_point::max()),
+               cuts_.LineIfDue(Clock::time_point::max()));
 }
 
-std::vector<std::string> DropMonitor::Lines(std::string report) {
+std::vector<std::string> DropMonitor::Lines(std::string report,
+                                            std::string cut) {
   std::vector<std::string> lines;
-  if (report.empty()) return lines;
-  lines.push_back(std::move(report));
-  if (queueExplained_) return lines;
+  if (!report.empty()) lines.push_back(std::move(report));
+  ExplainQueue(lines);
+  if (!cut.empty()) lines.push_back(std::move(cut));
+  return lines;
+}
+
+void DropMonitor::ExplainQueue(std::vector<std::string>& lines) {
+  if (lines.empty() || queueExplained_) return;
   queueExplained_ = true;
   const long granted = GrantedReceiveQueue(socket_);
   if (granted >= 0 && granted < kReceiveQueueBytes) {
@@ -105,7 +113,6 @@ std::vector<std::string> DropMonitor::Lines(std::string report) {
                          GroupedDecimal(static_cast<std::uint64_t>(granted)),
                          GroupedDecimal(kReceiveQueueBytes)));
   }
-  return lines;
 }
 
 }  // namespace syslog_listen

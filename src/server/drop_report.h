@@ -146,6 +146,8 @@ class DropPoll {
 // asked for on DropPoll's schedule and reported through DropReport; the
 // first report is followed by why the system dropped datagrams, where it
 // granted the socket a smaller queue than asked for (kReceiveQueueBytes).
+// The datagrams recorded cut are reported beside the drops, through
+// CutReport: both are datagrams the server did not get whole.
 class DropMonitor {
  public:
   using Clock = DropReport::Clock;
@@ -155,6 +157,10 @@ class DropMonitor {
 
   // Datagrams have arrived.
   void Traffic() { poll_.Traffic(); }
+  // A datagram was recorded cut, as CutReport::Cut takes it.
+  void Cut(std::size_t size, std::optional<std::uint32_t> sender) {
+    cuts_.Cut(size, sender);
+  }
   // Asks the system if it is time to; the lines to report when a report is
   // due, else none.
   std::vector<std::string> Check(Clock::time_point now);
@@ -170,12 +176,17 @@ class DropMonitor {
   // machine while datagrams arrived; 0 where the system counts none.
   std::uint64_t Dropped() const { return report_.total(); }
   bool MachineWide() const { return scope_ == DropScope::kMachine; }
+  // Datagrams recorded cut since the start.
+  std::uint64_t Cuts() const { return cuts_.total(); }
 
  private:
   // `ours`: whether datagrams arrived since the last read.
   void Read(bool ours);
-  // The lines for `report` (a report line or ""), the first with why.
-  std::vector<std::string> Lines(std::string report);
+  // The lines for `report` and `cut` (each a report line or ""): the first
+  // drop report followed by why, then the cut.
+  std::vector<std::string> Lines(std::string report, std::string cut);
+  // After a first drop report in `lines`: why, where the queue is small.
+  void ExplainQueue(std::vector<std::string>& lines);
 
   SocketHandle socket_;
   std::uint32_t count_ = 0;  // before scope_, which is read into it
@@ -183,6 +194,7 @@ class DropMonitor {
   DropReport report_;
   DropPoll poll_;
   bool queueExplained_ = false;
+  CutReport cuts_;
 };
 
 }  // namespace syslog_listen

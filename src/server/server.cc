@@ -170,7 +170,7 @@ class Receiver {
         // The sender only where the receive asked for it.
         std::optional<std::uint32_t> sender;
         if (annotate_) sender = datagram.senderNetOrder;
-        cuts_.Cut(datagram.size, sender);
+        drops_.Cut(datagram.size, sender);
       }
       if (gathered_.Full()) WriteOut();
     }
@@ -191,7 +191,6 @@ class Receiver {
   // Reports drops and cuts when due, and gives the title its figures.
   void CheckCounts(Clock::time_point now) {
     console_.Report(drops_.Check(now));
-    console_.Report(cuts_.LineIfDue(now));
     if (console_.titled()) console_.Figures(FiguresOf(port_, tally_, drops_));
   }
 
@@ -206,8 +205,7 @@ class Receiver {
       console_.Report(
           NothingReceivedLine(port_, LocalAddresses(), FirewallAdvice(port_)));
     }
-    const int wait = Sooner(Sooner(drops_.MillisecondsUntilDue(now),
-                                   cuts_.MillisecondsUntilDue(now)),
+    const int wait = Sooner(drops_.MillisecondsUntilDue(now),
                             hint_.MillisecondsUntilDue(now));
     return log_.Holding() ? Sooner(wait, kRetryWriteMs) : wait;
   }
@@ -226,7 +224,6 @@ class Receiver {
     WriteOut();
     console_.Report(log_.Finish());
     console_.Report(drops_.Finish());
-    console_.Report(cuts_.LineIfDue(Clock::time_point::max()));
     // What the console has not shown by then, it never will: the account
     // counts it.
     const Clock::time_point shown = Clock::now() + kStopConsoleLimit;
@@ -234,7 +231,7 @@ class Receiver {
     console_.StopRecords();
     const auto ran = std::chrono::duration_cast<std::chrono::seconds>(
         Clock::now() - started_);
-    console_.Report(tally_.Account(ran, drops_.SocketDrops(), cuts_.total(),
+    console_.Report(tally_.Account(ran, drops_.SocketDrops(), drops_.Cuts(),
                                    console_.NotShown()));
     console_.End(shown + kStopAccountLimit);
     EndAfterStop();
@@ -252,7 +249,6 @@ class Receiver {
   Gathered gathered_;
   ArrivalClock clock_;
   DropMonitor drops_;
-  CutReport cuts_;
 };
 
 }  // namespace
