@@ -138,19 +138,8 @@ std::FILE* win32::StreamOf(OwnedHandle handle, int flags, const char* mode) {
 
 std::string FullPath(const std::string& name) {
   // Without the long-name prefix WidePath adds: the user reads this one.
-  const std::wstring wide = win32::Wide(name);
-  std::wstring full(MAX_PATH, L'\0');
-  DWORD length = 0;
-  // Tried again with the length a longer path needs.
-  for (int tries = 0; tries < 2; ++tries) {
-    length = GetFullPathNameW(wide.c_str(), static_cast<DWORD>(full.size()),
-                              full.data(), nullptr);
-    if (length < full.size()) break;
-    full.resize(length);
-  }
-  if (length == 0 || length >= full.size()) return name;
-  full.resize(length);
-  return win32::Utf8(full);
+  const std::wstring full = win32::FullPathOf(win32::Wide(name));
+  return full.empty() ? name : win32::Utf8(full);
 }
 
 FileBytes FileText(std::string_view bytes, std::span<const std::size_t> ends) {

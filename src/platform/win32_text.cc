@@ -33,15 +33,22 @@ std::string Utf8(std::wstring_view wide) {
 // characters or more unless they carry the \\?\ prefix (or long paths are
 // enabled for the whole system, which the manifest declares this program
 // ready for), and the prefix takes only a full path.
+std::wstring FullPathOf(const std::wstring& path) {
+  std::wstring full(GetFullPathNameW(path.c_str(), 0, nullptr, nullptr), L'\0');
+  const DWORD length = GetFullPathNameW(
+      path.c_str(), static_cast<DWORD>(full.size()), full.data(), nullptr);
+  // More than the room given: the working folder changed meanwhile.
+  full.resize(length < full.size() ? length : 0);
+  return full;
+}
+
 std::wstring WidePath(const std::string& name) {
   std::wstring path = Wide(name);
   constexpr std::size_t kShortLimit = MAX_PATH - 12;  // room for 8.3 names
   if (path.starts_with(L"\\\\?\\") || path.starts_with(L"\\\\.\\")) return path;
   // The limit is on the full path, which a short name in a deep folder can
   // exceed.
-  std::wstring full(GetFullPathNameW(path.c_str(), 0, nullptr, nullptr), L'\0');
-  full.resize(GetFullPathNameW(path.c_str(), static_cast<DWORD>(full.size()),
-                               full.data(), nullptr));
+  const std::wstring full = FullPathOf(path);
   if (full.size() < kShortLimit) return path;
   if (full.starts_with(L"\\\\")) return L"\\\\?\\UNC\\" + full.substr(2);
   return L"\\\\?\\" + full;

@@ -18,6 +18,9 @@ namespace syslog_listen::win32 {
 std::wstring Wide(std::string_view utf8);
 std::string Utf8(std::wstring_view wide);
 
+// `path` made full against the working folder, as the system resolves
+// it; "" when it cannot be.
+std::wstring FullPathOf(const std::wstring& path);
 // A file name as CreateFileW takes it whole, long ones included.
 std::wstring WidePath(const std::string& name);
 
