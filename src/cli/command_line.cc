@@ -1,6 +1,7 @@
 #include "cli/command_line.h"
 
 #include <algorithm>
+#include <optional>
 #include <string_view>
 #include <utility>
 
@@ -20,9 +21,23 @@ CommandLine Failure(std::string_view programName, std::string message,
   return result;
 }
 
+// True for a word that asks for help as Windows programs take it.
+bool AsksForHelp(std::string_view word) {
+  std::string lower;
+  for (const char c : word) {
+    lower.push_back(c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a')
+                                         : c);
+  }
+  return lower == "/?" || lower == "/h" || lower == "/help" || lower == "?" ||
+         lower == "help";
+}
+
 // The note for `word`, skipped as no option. A word of digits alone that
-// names a port (1 to 65535, as -p would bind it) was likely meant as one.
-std::string NoteOn(std::string_view word) {
+// names a port (1 to 65535, as -p would bind it) was likely meant as one,
+// unless the server listens there anyway (`listening`).
+std::string NoteOn(std::string_view word,
+                   std::optional<std::uint16_t> listening) {
+  if (AsksForHelp(word)) return Fill(kNotAnOptionHelp, word);
   std::uint32_t value = 0;
   for (const char c : word) {
     if (c < '0' || c > '9') return Fill(kNotAnOption, word);
@@ -30,8 +45,32 @@ std::string NoteOn(std::string_view word) {
     value = std::min<std::uint32_t>(
         value * 10 + static_cast<std::uint32_t>(c - '0'), 65536);
   }
-  if (value == 0 || value == 65536) return Fill(kNotAnOption, word);
+  if (value == 0 || value == 65536 || value == listening) {
+    return Fill(kNotAnOption, word);
+  }
   return Fill(kNotAnOptionPort, word, word);
+}
+
+// The note on -p's `value` where it does not read as the port it gives,
+// `port`: a number past 65535 or below 0, or one with text after it. A
+// plain number from 1 to 65535 (white space, a '+' and zeros in front
+// aside) gets none.
+std::string NoteOnPort(std::string_view value, std::uint16_t port) {
+  std::size_t at = value.find_first_not_of(" \t\n\v\f\r");
+  if (at == std::string_view::npos) return "";
+  const bool negative = value[at] == '-';
+  if (value[at] == '+' || value[at] == '-') ++at;
+  std::uint32_t number = 0;
+  for (; at < value.size() && value[at] >= '0' && value[at] <= '9'; ++at) {
+    // Held at 65536 once past it, as above.
+    number = std::min<std::uint32_t>(
+        number * 10 + static_cast<std::uint32_t>(value[at] - '0'), 65536);
+  }
+  const std::string shown = std::to_string(port);
+  if (number > 65535 || (negative && number != 0)) {
+    return Fill(kPortWrapped, value, shown);
+  }
+  return at < value.size() ? Fill(kPortTakenAs, value, shown) : "";
 }
 
 }  // namespace
@@ -44,8 +83,14 @@ CommandLine ParseCommandLine(int argc, const char* const* argv) {
   const std::string_view programName =
       argc > 0 && argv[0] != nullptr ? argv[0] : "";
   CommandLine result;
-  // The notes on words skipped so far stay with a failure.
+  // Noted once the scan has ended: a word's note depends on the port the
+  // server will listen on, which a later -p may set.
+  std::vector<std::string_view> skipped;
+  std::optional<std::string_view> portValue;
   const auto fail = [&](std::string message) {
+    for (const std::string_view word : skipped) {
+      result.notes.push_back(NoteOn(word, std::nullopt));
+    }
     return Failure(programName, std::move(message), std::move(result.notes));
   };
   for (int i = 1; i < argc; ++i) {
@@ -54,7 +99,7 @@ CommandLine ParseCommandLine(int argc, const char* const* argv) {
     // nothing to note.
     if (arg.empty()) continue;
     if (arg[0] != '-') {
-      result.notes.push_back(NoteOn(arg));
+      skipped.push_back(arg);
       continue;
     }
     if (arg.size() != 2) {
@@ -83,6 +128,7 @@ CommandLine ParseCommandLine(int argc, const char* const* argv) {
           return fail(Fill(kInvalidPort, value));
         }
         result.settings.port = port;
+        portValue = value;
         break;
       }
       case 't':
@@ -92,6 +138,14 @@ CommandLine ParseCommandLine(int argc, const char* const* argv) {
       default:
         return fail(Fill(kInvalidOption, arg));
     }
+  }
+  const auto listening = static_cast<std::uint16_t>(result.settings.port);
+  for (const std::string_view word : skipped) {
+    result.notes.push_back(NoteOn(word, listening));
+  }
+  if (portValue) {
+    std::string note = NoteOnPort(*portValue, listening);
+    if (!note.empty()) result.notes.push_back(std::move(note));
   }
   return result;
 }

@@ -29,14 +29,16 @@ struct CommandLine {
   // kRun: start the server with `settings`; otherwise print `output` and end
   // the process with this code.
   int exitCode = kRun;
-  // Lines for standard error, one for each word skipped as no option.
+  // Lines for standard error: one for each word skipped as no option, then
+  // one for a -p value that does not read as the port it gives.
   std::vector<std::string> notes;
 };
 
 // Scans argv[1..argc-1]. argv[0], the program name, is echoed unchanged in
 // the usage text and the error tail. Never fails: errors come back as
 // output and an exit code, and words skipped up to the end of the scan as
-// notes.
+// notes (each suggesting -p for a number that names a port the server
+// will not listen on anyway).
 CommandLine ParseCommandLine(int argc, const char* const* argv);
 
 // The five-line usage text for the given program name.

@@ -99,6 +99,19 @@ inline constexpr Template<1> kNotAnOption{
 inline constexpr Template<2> kNotAnOptionPort{
     "syslog-listen: %s is not an option and was ignored; to listen on it: "
     "-p %s\n"};
+// ... and where it asks for help the Windows way (/?, /help).
+inline constexpr Template<1> kNotAnOptionHelp{
+    "syslog-listen: %s is not an option and was ignored; -h shows the "
+    "options\n"};
+
+// On standard error when -p's value is not the port the server listens on,
+// as typed, then that port: a number past 65535, or below 0, wraps around;
+// text after the digits is left out.
+inline constexpr Template<2> kPortWrapped{
+    "syslog-listen: -p %s is taken as UDP port %d: ports go from 1 to 65535, "
+    "and other numbers wrap around\n"};
+inline constexpr Template<2> kPortTakenAs{
+    "syslog-listen: -p %s is taken as UDP port %d\n"};
 
 // After a command-line error or a failed start, when the console was made
 // for the process alone (started from Explorer), and closes with it.

@@ -102,18 +102,55 @@ TEST(ParseCommandLine, SettingsFromValidArguments) {
   }
 }
 
-// Each word skipped gets a note, with -p for one that names a port, up to
-// where the scan ends; option values are no such words.
-TEST(ParseCommandLine, SkippedWordsGetNotes) {
+// Each word skipped gets a note, with -p for one that names a port the
+// server will not listen on anyway, and -h for one that asks for help the
+// Windows way, up to where the scan ends; option values are no such words.
+// A -p value that does not read as the port it gives is said after them.
+TEST(ParseCommandLine, SkippedWordsAndOddPortsGetNotes) {
   const auto noted = [](std::string word, bool port = false) {
     return "syslog-listen: " + word + " is not an option and was ignored" +
            (port ? "; to listen on it: -p " + word : "") + "\n";
   };
-  EXPECT_EQ((std::vector{noted("43610", true), noted("foo"), noted("0"),
-                         noted("65536"), noted("99999999999"), noted("5x")}),
-            Parse({"prog", "43610", "-t", "foo", "", "-o", "1", "0", "65536",
-                   "99999999999", "5x", "-x", "1"})
-                .notes);
+  const auto help = [](std::string word) {
+    return "syslog-listen: " + word +
+           " is not an option and was ignored; -h shows the options\n";
+  };
+  const auto wrapped = [](std::string value, std::string port) {
+    return "syslog-listen: -p " + value + " is taken as UDP port " + port +
+           ": ports go from 1 to 65535, and other numbers wrap around\n";
+  };
+  struct Case {
+    std::initializer_list<const char*> args;
+    std::vector<std::string> notes;
+  } cases[] = {
+      {{"prog", "43610", "-t", "foo", "", "-o", "1", "0", "65536",
+        "99999999999", "5x", "-x", "1"},
+       {noted("43610", true), noted("foo"), noted("0"), noted("65536"),
+        noted("99999999999"), noted("5x")}},
+      // Where it listens already, or will once a later -p has set it.
+      {{"prog", "36103", "-p", "36103", "514"},
+       {noted("36103"), noted("514", true)}},
+      {{"prog", "514"}, {noted("514")}},
+      // The command line fails: it listens nowhere.
+      {{"prog", "36103", "-p", "36103", "-x"}, {noted("36103", true)}},
+      {{"prog", "/?", "/H", "/Help", "help", "-t"},
+       {help("/?"), help("/H"), help("/Help"), help("help")}},
+      // Only the last -p counts.
+      {{"prog", "-p", "70000", "-p", "4464"}, {}},
+      {{"prog", "-p", "4464", "-p", "70000", "x"},
+       {noted("x"), wrapped("70000", "4464")}},
+      {{"prog", "-p", "-1"}, {wrapped("-1", "65535")}},
+      {{"prog", "-p", "4294967297"}, {wrapped("4294967297", "1")}},
+      {{"prog", "-p", "514abc"},
+       {"syslog-listen: -p 514abc is taken as UDP port 514\n"}},
+      // As typed: white space, a sign and zeros in front change nothing.
+      {{"prog", "-p", " +0514"}, {}},
+      {{"prog", "-p", "40000"}, {}},
+      {{"prog", "-p", "65535"}, {}},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(c.notes, Parse(c.args).notes) << Describe(c.args);
+  }
 }
 
 TEST(ParseCommandLine, LongFileNameIsKeptWhole) {

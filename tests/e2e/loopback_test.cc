@@ -179,6 +179,49 @@ TEST(Loopback, StartUpFailuresAndCommandLineErrors) {
   })) << server.ConsoleText();
 }
 
+// A word the scan skips, and a -p value that is not the port as typed, get
+// a note on standard error before the start-up line, never on standard
+// output; the server listens where -p says, as the banner shows.
+TEST(Loopback, SkippedWordsAndWrappedPortsAreSaidFirst) {
+  const auto notes = [](int port) -> std::vector<std::vector<std::string>> {
+    const std::string p = std::to_string(port);
+    return {{"-p", std::to_string(port + 65536),
+             "syslog-listen: -p " + std::to_string(port + 65536) +
+                 " is taken as UDP port " + p +
+                 ": ports go from 1 to 65535, and other numbers wrap "
+                 "around\n"},
+            {"/?", "-p", p,
+             "syslog-listen: /? is not an option and was ignored; -h shows "
+             "the options\n"},
+            // It listens there already: no advice to.
+            {p, "-p", p,
+             "syslog-listen: " + p + " is not an option and was ignored\n"}};
+  };
+  for (int row = 0; row < 3; ++row) {
+    const int port = FreeUdpPort();
+    std::vector<std::string> args = notes(port)[row];
+    const std::string note = args.back();
+    args.back() = "-o";
+    args.push_back("test.log");
+    TempDir dir;
+    ChildProcess server(ServerCommand(args), dir.path());
+    UdpSocket sender;
+    const std::string expected = OnDisk(Banner(port) + "here");
+    // Sent until it arrives: the server may not listen yet.
+    EXPECT_TRUE(WaitUntil([&] {
+      sender.SendTo(port, "here");
+      return MaskTimestamps(ReadFile(dir.path() / "test.log"))
+                 .starts_with(expected) &&
+             server.ErrorText().find("; records go to ") != std::string::npos;
+    })) << args[0];
+    EXPECT_TRUE(server.ErrorText().starts_with(OnDisk(
+        note + "syslog-listen: listening on UDP port " + std::to_string(port))))
+        << server.ErrorText();
+    EXPECT_TRUE(MaskTimestamps(server.ConsoleText()).starts_with(expected))
+        << server.ConsoleText();
+  }
+}
+
 // A console that is closed or a pipe without reader must not cost a record:
 // the file gets everything, once.
 TEST(Loopback, RecordsReachTheFileWhenTheConsoleIsGone) {
