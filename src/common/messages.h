@@ -165,6 +165,12 @@ inline constexpr Noun kCutNoun{"datagram longer than 10000 bytes was",
                                "datagrams longer than 10000 bytes were"};
 inline constexpr Template<2> kCutDatagrams{
     "syslog-listen: %s recorded cut to the first 10000%s\n"};
+// The same for datagrams with a NUL byte, which ends the message text:
+// recorded up to it, what follows left out.
+inline constexpr Noun kNulCutNoun{"datagram with a NUL byte was",
+                                  "datagrams with a NUL byte were"};
+inline constexpr Template<2> kNulCutDatagrams{
+    "syslog-listen: %s recorded up to the NUL, the rest left out%s\n"};
 inline constexpr Template<1> kCutSize{"%s bytes"};
 inline constexpr Template<1> kCutLargest{"the largest %s bytes"};
 inline constexpr Template<1> kCutFrom{"from %s"};
@@ -302,7 +308,11 @@ inline constexpr Template<2> kFirewallCommand{
 inline constexpr Template<3> kAccount{
     "syslog-listen: stopped after %s; received %s (%s)"};
 inline constexpr Template<1> kAccountDropped{"; %d dropped by the system"};
+inline constexpr Template<1> kAccountMachineDropped{
+    "; %d dropped on this machine (all programs) while datagrams arrived "
+    "here"};
 inline constexpr Template<1> kAccountCut{"; %d recorded cut to 10000 bytes"};
+inline constexpr Template<1> kAccountNulCut{"; %d recorded up to a NUL byte"};
 inline constexpr Template<1> kAccountNotShown{"; %s not shown on the console"};
 inline constexpr Template<1> kAccountSenders{"; from %s"};
 inline constexpr Template<1> kAccountManySenders{"; from more than %s"};

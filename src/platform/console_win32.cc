@@ -191,11 +191,53 @@ bool ConsoleGone() {
           GetLastError() == ERROR_BROKEN_PIPE);
 }
 
-bool WriteToConsole(std::span<const std::string_view> pieces) {
+namespace {
+
+// Set once the console's writes are given up.
+std::atomic<bool> givenUp{false};
+// The thread inside a console write, for GiveUpConsoleWrites to cancel it;
+// null while there is none.
+std::atomic<HANDLE> writing{nullptr};
+
+// The bytes of `pieces` that `taken` bytes of their text-mode form hold:
+// an LF counts once its CR and it are both taken.
+std::size_t PiecesTaken(std::span<const std::string_view> pieces,
+                        std::size_t taken) {
+  std::size_t bytes = 0;
+  for (const std::string_view piece : pieces) {
+    for (const char c : piece) {
+      const std::size_t width = c == '\n' ? 2 : 1;
+      if (taken < width) return bytes;
+      taken -= width;
+      ++bytes;
+    }
+  }
+  return bytes;
+}
+
+}  // namespace
+
+void PrepareConsoleWrites() {}
+
+std::size_t WriteToConsole(std::span<const std::string_view> pieces) {
+  // A handle to this thread that may cancel its writes, kept for its life.
+  thread_local const win32::OwnedHandle self(
+      OpenThread(THREAD_TERMINATE, FALSE, GetCurrentThreadId()));
   static std::string text;  // only the console's writer writes the console
   text.clear();
   for (const std::string_view piece : pieces) AppendAsText(text, piece);
-  return WriteAll(HandleOf(stdout), text).failure == FileWrite::Failure::kNone;
+  writing.store(self.Get());
+  // Given up before the write began: CancelSynchronousIo found nothing to
+  // cancel.
+  const std::size_t taken =
+      givenUp.load() ? 0 : WriteAll(HandleOf(stdout), text).written;
+  writing.store(nullptr);
+  return PiecesTaken(pieces, taken);
+}
+
+void GiveUpConsoleWrites() {
+  givenUp.store(true);
+  if (const HANDLE thread = writing.load()) CancelSynchronousIo(thread);
 }
 
 }  // namespace syslog_listen

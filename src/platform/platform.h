@@ -68,12 +68,25 @@ bool StopRequested();
 // stream does not take it; gives up on one that has gone.
 void WriteText(std::FILE* stream, std::string_view text);
 
+// Makes the writes of WriteToConsole ones that GiveUpConsoleWrites can
+// break off, where a write could otherwise wait for ever: on a terminal or
+// a pipe (POSIX: through standard output opened again, with a status of
+// its own that never blocks; the user's own descriptor blocks as it did).
+// Before privileges are dropped: it may open the terminal again.
+void PrepareConsoleWrites();
+
 // Writes `pieces` to standard output, in order, in one system call where the
 // system can gather them, so that a line written to standard error
 // meanwhile cannot land inside them. Waits for as long as the console does
-// not take them; gives up on a console that has gone, and then returns
-// false.
-bool WriteToConsole(std::span<const std::string_view> pieces);
+// not take them, until GiveUpConsoleWrites; stops at a console that has
+// gone. Returns the bytes of `pieces` the console took, from the first:
+// fewer than all when it has gone or the write was given up.
+std::size_t WriteToConsole(std::span<const std::string_view> pieces);
+// From another thread: breaks off the WriteToConsole under way, where the
+// system allows it (see PrepareConsoleWrites; Windows: a write that
+// CancelSynchronousIo ends), and makes every later one take nothing.
+// Safe to call again, as a write may have begun after the last call.
+void GiveUpConsoleWrites();
 // True when standard output is a pipe whose reader has gone, found without
 // writing anything to it.
 bool ConsoleGone();

@@ -28,6 +28,7 @@
 #include <string>
 
 #include "platform/account.h"
+#include "platform/console_posix.h"
 #include "platform/open_posix.h"
 #include "platform/platform.h"
 
@@ -56,134 +57,6 @@ bool RunAsService(const std::function<void()>&) { return false; }
 void ReportRunning() {}
 
 void EndProcess(int code, std::string_view) { std::exit(code); }
-
-namespace {
-
-// Writes `pieces` to `fd`, in order, gathered into as few system calls as
-// it takes. Waits for as long as `fd` does not take them; gives up on one
-// that has gone, returning false.
-template <typename Piece>
-bool WriteAll(int fd, std::span<const Piece> pieces) {
-  constexpr std::size_t kMaxVectors = 64;
-  iovec vectors[kMaxVectors];
-  std::size_t next = 0;  // the first piece not yet written whole
-  std::size_t done = 0;  // bytes of it already written
-  while (next < pieces.size()) {
-    std::size_t count = 0;
-    for (std::size_t i = next; i < pieces.size() && count < kMaxVectors;
-         ++i, ++count) {
-      const std::size_t skip = i == next ? done : 0;
-      vectors[count] = {const_cast<char*>(pieces[i].data()) + skip,
-                        pieces[i].size() - skip};
-    }
-    const ssize_t written = writev(fd, vectors, static_cast<int>(count));
-    if (written < 0) {
-      if (errno == EINTR) continue;
-      // The stream may have been left non-blocking by another program
-      // sharing it: wait until it takes more.
-      if (errno == EAGAIN || errno == EWOULDBLOCK) {
-        pollfd writable{fd, POLLOUT, 0};
-        poll(&writable, 1, -1);
-        continue;
-      }
-      return false;
-    }
-    for (auto left = static_cast<std::size_t>(written); next < pieces.size();) {
-      const std::size_t rest = pieces[next].size() - done;
-      if (left < rest) {
-        done += left;
-        break;
-      }
-      left -= rest;
-      ++next;
-      done = 0;
-    }
-  }
-  return true;
-}
-
-}  // namespace
-
-void WriteReport(std::string_view line) { WriteText(stderr, line); }
-
-void WriteText(std::FILE* stream, std::string_view text) {
-  WriteAll<std::string_view>(fileno(stream), {&text, 1});
-}
-
-bool OutputsShareStream() {
-  struct stat out;
-  struct stat err;
-  return fstat(STDOUT_FILENO, &out) == 0 && fstat(STDERR_FILENO, &err) == 0 &&
-         out.st_dev == err.st_dev && out.st_ino == err.st_ino;
-}
-
-bool IsNullDevice(std::FILE* stream) {
-  struct stat target;
-  struct stat nullDevice;
-  return fstat(fileno(stream), &target) == 0 && S_ISCHR(target.st_mode) &&
-         stat("/dev/null", &nullDevice) == 0 &&
-         target.st_rdev == nullDevice.st_rdev;
-}
-
-bool IsTerminal(std::FILE* stream) { return isatty(fileno(stream)) == 1; }
-
-namespace {
-
-bool EnvironmentSet(const char* name) {
-  const char* set = std::getenv(name);
-  return set != nullptr && *set != '\0';
-}
-
-// The title was pushed on the terminal's stack: read in the stop signal's
-// handler.
-std::atomic<bool> titlePushed{false};
-// The terminal on standard output, opened again for the title's way back
-// with a status of its own: never blocking, without touching how the user's
-// own descriptor blocks. A terminal takes each write whole, so the pop
-// lands between two record blocks.
-int titleFd = -1;
-constexpr char kPopTitle[] = "\x1b[23;2t";
-
-// Async-signal-safe: one attempt, never waiting.
-bool PopTitle() {
-  // Taken first, so that a second signal meanwhile cannot pop it twice.
-  if (!titlePushed.exchange(false)) return true;
-  const ssize_t n = write(titleFd, kPopTitle, sizeof kPopTitle - 1);
-  if (n < 0 && errno == EAGAIN) {
-    titlePushed.store(true);
-    return false;
-  }
-  // Taken, or a terminal that has gone: nothing to try again.
-  return true;
-}
-
-}  // namespace
-
-bool TerminalColours() { return true; }
-
-bool TitleSettable() {
-  const char* term = std::getenv("TERM");
-  if (term == nullptr || !std::string_view(term).starts_with("xterm") ||
-      EnvironmentSet("TMUX") || EnvironmentSet("STY")) {
-    return false;
-  }
-  // Only a title that can always be given back is set.
-  if (titleFd < 0) {
-    titleFd = open("/proc/self/fd/1",
-                   O_WRONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-  }
-  return titleFd >= 0;
-}
-
-void SetTitle(std::string_view title) {
-  // xterm's window operations: push the title, then set it (OSC 2). Marked
-  // pushed first: a stop signal may come in the middle of the write.
-  std::string bytes = titlePushed.exchange(true) ? "" : "\x1b[22;2t";
-  bytes.append("\x1b]2;").append(title).append("\x07");
-  WriteText(stdout, bytes);
-}
-
-bool RestoreTitle() { return PopTitle(); }
 
 std::FILE* OpenLogFile(const std::string& name, bool regularFileOnly) {
   // O_APPEND: every write lands at the current end, even when another
@@ -467,10 +340,6 @@ bool DropPrivileges() {
     return false;
   }
   return geteuid() != 0;
-}
-
-bool WriteToConsole(std::span<const std::string_view> pieces) {
-  return WriteAll<std::string_view>(STDOUT_FILENO, pieces);
 }
 
 void ReturnFreeMemory() { malloc_trim(0); }

@@ -1,5 +1,6 @@
 #include "server/console.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <system_error>
@@ -20,12 +21,15 @@ constexpr auto kGather = std::chrono::milliseconds(1);
 // A terminal is written this much at a time: a slow one (a serial line,
 // a remote session) takes a whole block for seconds.
 constexpr std::size_t kTerminalSlice = 4096;
+// At the end, how long a write under way may take to be broken off.
+constexpr auto kGiveUpLimit = std::chrono::milliseconds(200);
 
 }  // namespace
 
 Console::Console() : shared_(OutputsShareStream()) {
   // Run as a daemon, standard output is often the null device: skip it.
   if (IsNullDevice(stdout)) return;
+  PrepareConsoleWrites();
   if (!IsTerminal(stdout)) {
     form_ = Output::kConsole;
     return;
@@ -66,6 +70,8 @@ void Console::Figures(const TitleFigures& figures) {
 
 void Console::Push(std::string_view records,
                    std::span<const std::size_t> ends) {
+  // None (no console, or nothing gathered): no wake-up for the writer.
+  if (ends.empty()) return;
   if (recordsThreaded_) {
     backlog_.Push(records, ends);
   } else if (!records.empty()) {
@@ -94,7 +100,20 @@ bool Console::Flush(std::chrono::steady_clock::time_point deadline) {
   return reports && records;
 }
 
-void Console::StopRecords() { backlog_.Close(); }
+void Console::StopRecords(std::chrono::steady_clock::time_point deadline) {
+  Flush(deadline);
+  backlog_.Close();
+  if (!recordsThreaded_) return;
+  // A write that the console takes nothing more of is broken off, where the
+  // system allows, so that what it took can be counted. Asked again until
+  // the writer has left it: a write may have begun after the last call.
+  const auto givenUp = std::chrono::steady_clock::now() + kGiveUpLimit;
+  do {
+    GiveUpConsoleWrites();
+  } while (!backlog_.WaitUntilIdle(std::min(
+               givenUp, std::chrono::steady_clock::now() + kGather)) &&
+           std::chrono::steady_clock::now() < givenUp);
+}
 
 void Console::End(std::chrono::steady_clock::time_point deadline) {
   if (reportsThreaded_) reports_.WaitUntilWritten(deadline);
@@ -133,25 +152,41 @@ void Console::WriteRecords() {
       const auto lock = LockShared();
       WriteReport(Fill(kConsoleSkipped, Counted(turn.skipped, kRecordNoun)));
     }
-    // A slice at a time: a report waits for one slice at most, and the end
-    // for no more than the slice being written.
-    for (std::size_t i = 0; i < turn.blocks.size(); ++i) {
-      std::size_t start = 0;
-      for (const ConsoleBacklog::Slice& slice : turn.slices[i]) {
-        if (!backlog_.Showing()) break;
-        const std::string_view piece =
-            std::string_view(turn.blocks[i]).substr(start, slice.end - start);
-        start = slice.end;
-        {
-          const auto lock = LockShared();
-          WriteToConsole({&piece, 1});
-        }
-        backlog_.Shown(slice.records);
-      }
-    }
+    WriteBlocks(turn);
     // After a lag, up to the whole capacity sits freed in the heap.
     if (backlog_.Release(turn)) ReturnFreeMemory();
     Nap(kGather);
+  }
+}
+
+void Console::WriteBlocks(const ConsoleBacklog::Turn& turn) {
+  // A slice at a time: a report waits for one slice at most, and the end
+  // for no more than the slice being written.
+  for (std::size_t i = 0; i < turn.blocks.size(); ++i) {
+    const std::string_view block = turn.blocks[i];
+    const std::span<const std::uint32_t> ends = turn.ends[i];
+    std::size_t start = 0;
+    std::size_t first = 0;  // the slice's first record
+    for (const ConsoleBacklog::Slice& slice : turn.slices[i]) {
+      if (!backlog_.Showing()) return;
+      const std::string_view piece = block.substr(start, slice.end - start);
+      std::size_t taken = 0;
+      {
+        const auto lock = LockShared();
+        taken = WriteToConsole({&piece, 1});
+      }
+      if (taken < piece.size()) {
+        // Gone, or given up at the end: what got through whole was shown.
+        const auto records = ends.subspan(first, slice.records);
+        backlog_.Shown(static_cast<std::size_t>(
+            std::upper_bound(records.begin(), records.end(), start + taken) -
+            records.begin()));
+        return;
+      }
+      backlog_.Shown(slice.records);
+      start = slice.end;
+      first += slice.records;
+    }
   }
 }
 

@@ -48,7 +48,8 @@ class Console {
   // The figures for the title, shown at most once a second, when changed.
   void Figures(const TitleFigures& figures);
 
-  // Records composed in form(), as ConsoleBacklog::Push takes them.
+  // Records composed in form(), as ConsoleBacklog::Push takes them; none is
+  // nothing.
   void Push(std::string_view records, std::span<const std::size_t> ends);
   // A line for standard error; "" is nothing.
   void Report(std::string line);
@@ -58,9 +59,11 @@ class Console {
   // passed: a paused console must not hold up the end of the process. True
   // when everything was written.
   bool Flush(std::chrono::steady_clock::time_point deadline);
-  // At the end: no more records are written, not even those handed over;
-  // NotShown() counts them.
-  void StopRecords();
+  // At the end: waits until the records handed over are written, or
+  // `deadline` has passed; then no more are written, and a write under way
+  // is broken off, where the system allows, within a moment. NotShown()
+  // then counts every record the console did not take whole.
+  void StopRecords(std::chrono::steady_clock::time_point deadline);
   // Waits for the reports until `deadline`, then gives the terminal its own
   // title back where the server set one, if the terminal takes it by then.
   // Nothing here waits past `deadline`, whatever the console does.
@@ -71,6 +74,9 @@ class Console {
 
  private:
   [[noreturn]] void WriteRecords();
+  // Writes a turn's blocks, slice by slice, until the backlog closes or
+  // the console takes less than a slice.
+  void WriteBlocks(const ConsoleBacklog::Turn& turn);
   [[noreturn]] void WriteReports();
   // From the records' writer: the title, if it is due.
   void UpdateTitle();

@@ -33,7 +33,7 @@ void CutReport::Cut(std::size_t size, std::optional<std::uint32_t> sender) {
 
 std::string CutReport::LineIfDue(Clock::time_point now) {
   if (pending_ == 0 || MillisecondsUntilDue(now) > 0) return "";
-  const bool sized = largest_ != Datagram::kUnknownSize;
+  const bool sized = kind_ == Kind::kLong && largest_ != Datagram::kUnknownSize;
   std::string known;
   if (sized) {
     known =
@@ -46,8 +46,11 @@ std::string CutReport::LineIfDue(Clock::time_point now) {
     AppendFilled(known, sized || pending_ == 1 ? kCutFrom : kCutFirstFrom,
                  address);
   }
-  std::string line = Fill(kCutDatagrams, Counted(pending_, kCutNoun),
-                          known.empty() ? known : " (" + known + ")");
+  if (!known.empty()) known = " (" + known + ")";
+  std::string line =
+      kind_ == Kind::kLong
+          ? Fill(kCutDatagrams, Counted(pending_, kCutNoun), known)
+          : Fill(kNulCutDatagrams, Counted(pending_, kNulCutNoun), known);
   pending_ = 0;
   pace_.Reported(now);
   return line;
@@ -72,35 +75,45 @@ void DropMonitor::Read(bool ours) {
   }
 }
 
+void DropMonitor::Received(const Datagram& datagram, bool cutAtNul,
+                           bool withSender) {
+  poll_.Traffic();
+  if (datagram.size <= datagram.bytes.size() && !cutAtNul) return;
+  std::optional<std::uint32_t> sender;
+  if (withSender) sender = datagram.senderNetOrder;
+  if (datagram.size > datagram.bytes.size()) cuts_.Cut(datagram.size, sender);
+  if (cutAtNul) nulCuts_.Cut(Datagram::kUnknownSize, sender);
+}
+
 std::vector<std::string> DropMonitor::Check(Clock::time_point now) {
   if (poll_.Due(now)) Read(poll_.Asked(now));
-  return Lines(report_.LineIfDue(now), cuts_.LineIfDue(now));
+  return Lines(now);
 }
 
 int DropMonitor::MillisecondsUntilDue(Clock::time_point now) const {
   return Sooner(Sooner(report_.MillisecondsUntilDue(now),
                        poll_.MillisecondsUntilDue(now)),
-                cuts_.MillisecondsUntilDue(now));
-}
-
-std::optional<std::uint64_t> DropMonitor::SocketDrops() const {
-  if (scope_ != DropScope::kSocket) return std::nullopt;
-  return report_.total();
+                Sooner(cuts_.MillisecondsUntilDue(now),
+                       nulCuts_.MillisecondsUntilDue(now)));
 }
 
 std::vector<std::string> DropMonitor::Finish() {
   Read(poll_.traffic());
   // Whatever the time since the last report.
-  return Lines(report_.LineIfDue(Clock::time_point::max()),
-               cuts_.LineIfDue(Clock::time_point::max()));
+  return Lines(Clock::time_point::max());
 }
 
-std::vector<std::string> DropMonitor::Lines(std::string report,
-                                            std::string cut) {
+std::vector<std::string> DropMonitor::Lines(Clock::time_point now) {
   std::vector<std::string> lines;
-  if (!report.empty()) lines.push_back(std::move(report));
+  if (std::string report = report_.LineIfDue(now); !report.empty()) {
+    lines.push_back(std::move(report));
+  }
   ExplainQueue(lines);
-  if (!cut.empty()) lines.push_back(std::move(cut));
+  for (CutReport* cuts : {&cuts_, &nulCuts_}) {
+    if (std::string cut = cuts->LineIfDue(now); !cut.empty()) {
+      lines.push_back(std::move(cut));
+    }
+  }
   return lines;
 }
 

@@ -16,6 +16,7 @@
 
 #include "common/deadline.h"
 #include "platform/platform.h"
+#include "server/run_report.h"
 
 namespace syslog_listen {
 
@@ -79,14 +80,19 @@ class DropReport {
   ReportPace pace_;
 };
 
-// Datagrams longer than the receive takes, which were recorded cut: how
-// many since the last report, and what is known of the largest of them.
+// Datagrams recorded cut, longer than the receive takes or at a NUL byte:
+// how many since the last report, and what is known of the largest of them
+// (of the first, for NULs).
 class CutReport {
  public:
   using Clock = ReportPace::Clock;
+  enum class Kind { kLong, kNul };
+
+  explicit CutReport(Kind kind = Kind::kLong) : kind_(kind) {}
 
   // A datagram of `size` bytes as sent (Datagram::kUnknownSize where the
-  // system does not say) was cut; `sender` where the address is at hand.
+  // system does not say, or for a NUL) was cut; `sender` where the address
+  // is at hand.
   void Cut(std::size_t size, std::optional<std::uint32_t> sender);
   // The line for those cut since the last report, as ReportPace allows at
   // `now`; else "".
@@ -98,6 +104,7 @@ class CutReport {
   std::uint64_t total() const { return total_; }
 
  private:
+  Kind kind_;
   std::uint64_t total_ = 0;
   std::uint64_t pending_ = 0;  // since the last report
   std::size_t largest_ = 0;    // of those: the size, and its sender
@@ -146,8 +153,9 @@ class DropPoll {
 // asked for on DropPoll's schedule and reported through DropReport; the
 // first report is followed by why the system dropped datagrams, where it
 // granted the socket a smaller queue than asked for (kReceiveQueueBytes).
-// The datagrams recorded cut are reported beside the drops, through
-// CutReport: both are datagrams the server did not get whole.
+// The datagrams recorded cut, long ones and those with a NUL, are reported
+// beside the drops, through CutReport: all are datagrams the server did not
+// get whole.
 class DropMonitor {
  public:
   using Clock = DropReport::Clock;
@@ -155,12 +163,9 @@ class DropMonitor {
   // Takes the count at `now` as the start.
   DropMonitor(SocketHandle socket, Clock::time_point now);
 
-  // Datagrams have arrived.
-  void Traffic() { poll_.Traffic(); }
-  // A datagram was recorded cut, as CutReport::Cut takes it.
-  void Cut(std::size_t size, std::optional<std::uint32_t> sender) {
-    cuts_.Cut(size, sender);
-  }
+  // `datagram` has arrived; its record left out what followed a NUL byte
+  // in it when `cutAtNul`. Its sender is at hand `withSender`.
+  void Received(const Datagram& datagram, bool cutAtNul, bool withSender);
   // Asks the system if it is time to; the lines to report when a report is
   // due, else none.
   std::vector<std::string> Check(Clock::time_point now);
@@ -170,21 +175,26 @@ class DropMonitor {
   // At the stop: asks once more, and reports growth not yet reported,
   // however recent the last report.
   std::vector<std::string> Finish();
-  // The drops since the start, where the system counts them for the socket.
-  std::optional<std::uint64_t> SocketDrops() const;
   // The drops since the start, for the socket or (MachineWide) the whole
   // machine while datagrams arrived; 0 where the system counts none.
   std::uint64_t Dropped() const { return report_.total(); }
   bool MachineWide() const { return scope_ == DropScope::kMachine; }
-  // Datagrams recorded cut since the start.
-  std::uint64_t Cuts() const { return cuts_.total(); }
+  // What the account names: the drops and cuts since the start, and the
+  // `notShown` records the console left off.
+  Losses Lost(std::uint64_t notShown) const {
+    return {.dropped = Dropped(),
+            .machineWide = MachineWide(),
+            .cut = cuts_.total(),
+            .nulCut = nulCuts_.total(),
+            .notShown = notShown};
+  }
 
  private:
   // `ours`: whether datagrams arrived since the last read.
   void Read(bool ours);
-  // The lines for `report` and `cut` (each a report line or ""): the first
-  // drop report followed by why, then the cut.
-  std::vector<std::string> Lines(std::string report, std::string cut);
+  // The lines due at `now` (any time: max()): the first drop report
+  // followed by why, then the cuts.
+  std::vector<std::string> Lines(Clock::time_point now);
   // After a first drop report in `lines`: why, where the queue is small.
   void ExplainQueue(std::vector<std::string>& lines);
 
@@ -195,6 +205,7 @@ class DropMonitor {
   DropPoll poll_;
   bool queueExplained_ = false;
   CutReport cuts_;
+  CutReport nulCuts_{CutReport::Kind::kNul};
 };
 
 }  // namespace syslog_listen

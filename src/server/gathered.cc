@@ -9,10 +9,6 @@ namespace {
 // Room for the longest record: time stamp, annotation and a whole datagram.
 constexpr std::size_t kMaxRecord = kMaxDatagram + 256;
 
-// The message text: the datagram's bytes up to the first NUL.
-std::string_view TextOf(const Datagram& datagram) {
-  return datagram.bytes.substr(0, datagram.bytes.find('\0'));
-}
 
 }  // namespace
 
@@ -29,14 +25,21 @@ Gathered::Gathered(std::optional<Output> console, bool annotate)
   fileEnds_.reserve(kMaxRecords);
 }
 
-void Gathered::Add(const Datagram& datagram, std::string_view arrival) {
-  const Message message{TextOf(datagram), arrival, datagram.senderNetOrder};
+bool Gathered::Add(const Datagram& datagram, std::string_view arrival) {
+  // The message text: the datagram's bytes up to the first NUL.
+  const std::size_t nul = datagram.bytes.find('\0');
+  const Message message{datagram.bytes.substr(0, nul), arrival,
+                        datagram.senderNetOrder};
   const PriorityHeader header = ParsePriority(message.text);
   AppendRecord(file_, Output::kLogFile, message, header, annotate_);
   fileEnds_.push_back(file_.size());
-  if (shown_ == nullptr || shown_ == &file_) return;
-  AppendRecord(*shown_, *console_, message, header, annotate_);
-  consoleEnds_.push_back(shown_->size());
+  if (shown_ != nullptr && shown_ != &file_) {
+    AppendRecord(*shown_, *console_, message, header, annotate_);
+    consoleEnds_.push_back(shown_->size());
+  }
+  // Some senders end a message with a NUL, or pad it with them.
+  return nul != std::string_view::npos &&
+         datagram.bytes.find_first_not_of('\0', nul) != std::string_view::npos;
 }
 
 void Gathered::Clear() {

@@ -36,8 +36,10 @@ class Gathered {
   Gathered(const Gathered&) = delete;
   Gathered& operator=(const Gathered&) = delete;
 
-  // The record of `datagram`, arrived at `arrival`, for each output.
-  void Add(const Datagram& datagram, std::string_view arrival);
+  // The record of `datagram`, arrived at `arrival`, for each output. True
+  // when the record leaves out what follows a NUL byte in it (NULs alone
+  // leave out nothing).
+  bool Add(const Datagram& datagram, std::string_view arrival);
   // True once they are due to be written.
   bool Full() const {
     return file_.size() >= kWriteThreshold || fileEnds_.size() >= kMaxRecords;

@@ -61,17 +61,21 @@ void RunTally::Sender(std::uint32_t address) {
 }
 
 std::string RunTally::Account(std::chrono::seconds ran,
-                              std::optional<std::uint64_t> dropped,
-                              std::uint64_t cut, std::uint64_t notShown) const {
+                              const Losses& lost) const {
   std::string line =
       Fill(kAccount, DurationText(ran), Counted(datagrams_, kDatagramNoun),
            Counted(bytes_, kByteNoun));
-  if (dropped && *dropped > 0) {
-    AppendFilled(line, kAccountDropped, GroupedDecimal(*dropped));
+  if (lost.dropped > 0) {
+    AppendFilled(line,
+                 lost.machineWide ? kAccountMachineDropped : kAccountDropped,
+                 GroupedDecimal(lost.dropped));
   }
-  if (cut > 0) AppendFilled(line, kAccountCut, GroupedDecimal(cut));
-  if (notShown > 0) {
-    AppendFilled(line, kAccountNotShown, Counted(notShown, kRecordNoun));
+  if (lost.cut > 0) AppendFilled(line, kAccountCut, GroupedDecimal(lost.cut));
+  if (lost.nulCut > 0) {
+    AppendFilled(line, kAccountNulCut, GroupedDecimal(lost.nulCut));
+  }
+  if (lost.notShown > 0) {
+    AppendFilled(line, kAccountNotShown, Counted(lost.notShown, kRecordNoun));
   }
   if (sendersCounted_) {
     AppendFilled(

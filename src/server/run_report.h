@@ -20,6 +20,15 @@ namespace syslog_listen {
 // "45 s", "12 min 5 s", "3 h 0 min", "4 d 3 h": the two largest units.
 std::string DurationText(std::chrono::seconds length);
 
+// What a run did not get whole, or did not show, as the account names it.
+struct Losses {
+  std::uint64_t dropped = 0;  // by the system, as the drop reports said
+  bool machineWide = false;   // `dropped` is the whole machine's count
+  std::uint64_t cut = 0;      // longer than the receive takes
+  std::uint64_t nulCut = 0;   // recorded up to a NUL byte
+  std::uint64_t notShown = 0;  // records left off the console
+};
+
 // What a run received.
 class RunTally {
  public:
@@ -40,12 +49,8 @@ class RunTally {
   // Only where the address is at hand anyway (-t).
   void Sender(std::uint32_t address);
 
-  // The account line: `dropped` where the system counts for the socket,
-  // `cut` datagrams longer than the receive takes, `notShown` records the
-  // console skipped.
-  std::string Account(std::chrono::seconds ran,
-                      std::optional<std::uint64_t> dropped, std::uint64_t cut,
-                      std::uint64_t notShown) const;
+  // The account line, with what was `lost` where it is not nothing.
+  std::string Account(std::chrono::seconds ran, const Losses& lost) const;
 
  private:
   std::uint64_t datagrams_ = 0;

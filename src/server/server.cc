@@ -74,6 +74,18 @@ void BackOff(int consecutiveFailures) {
       std::chrono::milliseconds(std::min(consecutiveFailures, 100)));
 }
 
+std::chrono::seconds SecondsSince(Clock::time_point start) {
+  return std::chrono::duration_cast<std::chrono::seconds>(Clock::now() -
+                                                          start);
+}
+
+// The hint's line for `port` if it is due at `now`, else "".
+std::string HintIfDue(QuietHint& hint, std::uint16_t port,
+                      Clock::time_point now) {
+  if (!hint.Due(now)) return "";
+  return NothingReceivedLine(port, LocalAddresses(), FirewallAdvice(port));
+}
+
 // The title's figures as the receive path knows them.
 TitleFigures FiguresOf(std::uint16_t port, const RunTally& tally,
                        const DropMonitor& drops) {
@@ -115,12 +127,11 @@ class Receiver {
     // Where both show on one screen, the start-up line follows the banner;
     // a console that takes nothing holds up the start only so long.
     if (console_.form()) console_.Flush(Clock::now() + kBannerShownLimit);
-    console_.Report(ListeningLine(port_, LocalAddresses(), logPath));
-    console_.Report(written);
-    if (!privilegesDropped_) {
-      console_.Report(Fill(kPrivilegesKept, kUnprivilegedUser));
-    }
-    console_.Report(log_.CheckFollowable());
+    console_.Report({ListeningLine(port_, LocalAddresses(), logPath), written,
+                     privilegesDropped_
+                         ? ""
+                         : Fill(kPrivilegesKept, kUnprivilegedUser),
+                     log_.CheckFollowable()});
   }
 
   [[noreturn]] void Run() {
@@ -154,27 +165,23 @@ class Receiver {
  private:
   // Composes a batch's records, writing them out whenever enough have
   // gathered, then looks at the drops and cuts, whose reports come before
-  // what writing the batch brings. Nothing for an empty batch or a failure.
-  void Compose(int received) {
-    if (received <= 0) return;
-    drops_.Traffic();
+  // what writing the batch brings. False for no batch, or a failure.
+  bool Compose(int received) {
+    if (received <= 0) return false;
     hint_.Received();
     // Taken after the batch arrived, so after each of its datagrams.
     const std::string_view arrival = clock_.Now();
     for (int i = 0; i < received; ++i) {
       const Datagram& datagram = datagrams_[i];
-      gathered_.Add(datagram, arrival);
+      const bool cutAtNul = gathered_.Add(datagram, arrival);
       tally_.Datagram(datagram.bytes.size());
+      // The sender only where the receive asked for it.
       if (annotate_) tally_.Sender(datagram.senderNetOrder);
-      if (datagram.size > datagram.bytes.size()) {
-        // The sender only where the receive asked for it.
-        std::optional<std::uint32_t> sender;
-        if (annotate_) sender = datagram.senderNetOrder;
-        drops_.Cut(datagram.size, sender);
-      }
+      drops_.Received(datagram, cutAtNul, annotate_);
       if (gathered_.Full()) WriteOut();
     }
     CheckCounts(Clock::now());
+    return true;
   }
 
   // The file first; the console's records go to its writer, which takes
@@ -182,9 +189,7 @@ class Receiver {
   // costs the console records, never the file.
   void WriteOut() {
     console_.Report(log_.Write(gathered_.file(), gathered_.fileEnds()));
-    if (!gathered_.consoleEnds().empty()) {
-      console_.Push(gathered_.console(), gathered_.consoleEnds());
-    }
+    console_.Push(gathered_.console(), gathered_.consoleEnds());
     gathered_.Clear();
   }
 
@@ -201,10 +206,7 @@ class Receiver {
     CheckCounts(now);
     // Not on the way out: a stop is no sign of a sender that cannot reach
     // the server.
-    if (!StopRequested() && hint_.Due(now)) {
-      console_.Report(
-          NothingReceivedLine(port_, LocalAddresses(), FirewallAdvice(port_)));
-    }
+    if (!StopRequested()) console_.Report(HintIfDue(hint_, port_, now));
     const int wait = Sooner(drops_.MillisecondsUntilDue(now),
                             hint_.MillisecondsUntilDue(now));
     return log_.Holding() ? Sooner(wait, kRetryWriteMs) : wait;
@@ -215,11 +217,8 @@ class Receiver {
   [[noreturn]] void Stop() {
     // After the "^C" a terminal echoed, what is reported starts a line.
     if (ReportWouldStartMidLine()) console_.Report("\n");
-    const Clock::time_point deadline = Clock::now() + kStopDrainLimit;
-    while (Clock::now() < deadline) {
-      const int received = datagrams_.Receive(0);
-      if (received <= 0) break;
-      Compose(received);
+    const Clock::time_point drained = Clock::now() + kStopDrainLimit;
+    while (Clock::now() < drained && Compose(datagrams_.Receive(0))) {
     }
     WriteOut();
     console_.Report(log_.Finish());
@@ -227,12 +226,9 @@ class Receiver {
     // What the console has not shown by then, it never will: the account
     // counts it.
     const Clock::time_point shown = Clock::now() + kStopConsoleLimit;
-    console_.Flush(shown);
-    console_.StopRecords();
-    const auto ran = std::chrono::duration_cast<std::chrono::seconds>(
-        Clock::now() - started_);
-    console_.Report(tally_.Account(ran, drops_.SocketDrops(), drops_.Cuts(),
-                                   console_.NotShown()));
+    console_.StopRecords(shown);
+    console_.Report(tally_.Account(SecondsSince(started_),
+                                   drops_.Lost(console_.NotShown())));
     console_.End(shown + kStopAccountLimit);
     EndAfterStop();
   }

@@ -61,7 +61,7 @@ class Viewer {
     if (!text.empty()) {
       const std::string_view pieces[] = {text};
       // A reader that has gone (the end of a pipe) has seen enough.
-      if (!WriteToConsole(pieces)) gone_ = true;
+      if (WriteToConsole(pieces) < text.size()) gone_ = true;
       text.clear();
     } else if (ConsoleGone()) {
       gone_ = true;

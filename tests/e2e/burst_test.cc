@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "common/counts.h"
 #include "support/harness.h"
 
 namespace e2e {
@@ -111,6 +112,19 @@ TEST_F(Burst, DroppedDatagramsAreReportedOnStandardError) {
   EXPECT_TRUE(WaitUntil([&] {
     return run_.server().ConsoleText() == ReadFile(run_.log());
   })) << Mismatch(ReadFile(run_.log()), run_.server().ConsoleText());
+  // The stop's account names the drops as the last report counted them.
+  run_.server().Signal(WindowsServer() ? SIGINT : SIGTERM);
+  ASSERT_TRUE(run_.server().WaitForStatus().has_value());
+  ASSERT_TRUE(reported());
+  const std::string errors = run_.server().ErrorText();
+  const std::string named =
+      "; " + syslog_listen::GroupedDecimal(dropped) +
+      (WindowsServer() ? " dropped on this machine (all programs) while "
+                         "datagrams arrived here"
+                       : " dropped by the system");
+  const auto account = errors.rfind("syslog-listen: stopped after ");
+  ASSERT_NE(std::string::npos, account) << errors;
+  EXPECT_NE(std::string::npos, errors.find(named, account)) << errors;
 }
 
 // Asked to stop (SIGTERM; Ctrl+C on Windows) with datagrams waiting in its

@@ -163,8 +163,8 @@ TEST(Console, AConsoleNobodyReadsCostsTheFileNothing) {
 // A console that takes nothing more (Ctrl+S, a frozen ssh session, a pager
 // waiting for a key), with a title to give back and standard error on it
 // too or not, holds up a stop by no more than about a second, and holds up
-// no report: the account on standard error counts every record the console
-// did not get whole.
+// no report: the account on standard error counts exactly the records the
+// console did not get whole, the one it was writing at the stop included.
 TEST(Console, AStopIsBoundedWhateverTheConsoleDoes) {
   for (Stdout console :
        {Stdout::kTerminalWithErrors, Stdout::kTerminal, Stdout::kPipe}) {
@@ -191,7 +191,14 @@ TEST(Console, AStopIsBoundedWhateverTheConsoleDoes) {
     const std::size_t start = account.rfind(' ', end - 1) + 1;
     std::string digits = account.substr(start, end - start);
     std::erase(digits, ',');
-    EXPECT_LE(kCount, whole + std::stol(digits)) << account;
+    // Wine cannot break off a write to a pipe (CancelSynchronousIo finds
+    // none): the one under way counts as not shown even where part of it
+    // got through.
+    if (WindowsServer()) {
+      EXPECT_LE(kCount, whole + std::stol(digits)) << account;
+    } else {
+      EXPECT_EQ(kCount, whole + std::stol(digits)) << account;
+    }
   }
 }
 

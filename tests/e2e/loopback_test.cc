@@ -1,13 +1,16 @@
 // End-to-end: the real server on a free port, real datagrams from
 // 127.0.0.1, and the console and log file compared byte for byte.
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <functional>
 #include <string>
 #include <vector>
 
+#include "common/counts.h"
 #include "support/harness.h"
 
 namespace e2e {
@@ -17,23 +20,34 @@ std::string WindowsPath(const std::filesystem::path& path);
 
 // Plain records: the header is stripped, nothing is added between records,
 // and both outputs carry the same bytes. A datagram of 10000 bytes is kept
-// whole, a longer one cut to its first 10000, which standard error reports
-// (with its size where the system says it), after the start-up line.
+// whole, a longer one cut to its first 10000, and one with a NUL recorded up
+// to it, which standard error reports (with the size where the system says
+// it), after the start-up line; NULs alone left out are no cut. The stop's
+// account counts both.
 TEST(Loopback, PlainRecordsRunTogether) {
   Running run;
   const std::string full(10000, 'f');
   const std::string longer = std::string(10000, 'g') + "LOST";
-  run.Send("a");
-  run.Send("b");
-  run.Send("<13>hello\n");
-  run.Send("");  // an empty datagram adds nothing, and repeats nothing
-  run.Send("%s%n\n");
-  run.Send("crlf\r\n");  // text mode adds CR before LF without looking
-  run.Send(full);
-  run.Send(longer);
-  run.Send("|");
-  const std::string records =
-      "abhello\n%s%n\ncrlf\r\n" + full + longer.substr(0, 10000) + "|";
+  const std::string sent[] = {"a",
+                              "b",
+                              "<13>hello\n",
+                              // Adds nothing, and repeats nothing.
+                              "",
+                              "%s%n\n",
+                              // Text mode adds CR before LF without looking.
+                              "crlf\r\n",
+                              full,
+                              longer,
+                              std::string("x\0IMPORTANT", 11),
+                              std::string("pad\0\0", 5),
+                              "|"};
+  std::size_t bytes = 0;
+  for (const std::string& datagram : sent) {
+    run.Send(datagram);
+    bytes += std::min<std::size_t>(datagram.size(), 10000);
+  }
+  const std::string records = "abhello\n%s%n\ncrlf\r\n" + full +
+                              longer.substr(0, 10000) + "xpad|";
   const std::string expected = OnDisk(Banner(run.port()) + records);
   const std::string file = WaitForSize(run.log(), RealSize(expected));
   EXPECT_EQ("", Mismatch(expected, MaskTimestamps(file)));
@@ -42,7 +56,9 @@ TEST(Loopback, PlainRecordsRunTogether) {
   const std::string cut = OnDisk(
       "syslog-listen: 1 datagram longer than 10000 bytes was recorded cut to "
       "the first 10000" +
-      std::string(WindowsServer() ? "" : " (10004 bytes)") + "\n");
+      std::string(WindowsServer() ? "" : " (10004 bytes)") +
+      "\nsyslog-listen: 1 datagram with a NUL byte was recorded up to the "
+      "NUL, the rest left out\n");
   EXPECT_TRUE(WaitUntil([&] { return run.server().Reports() == cut; }))
       << run.server().Reports();
   // The start-up line comes first (with this machine's addresses).
@@ -52,6 +68,14 @@ TEST(Loopback, PlainRecordsRunTogether) {
              (WindowsServer() ? WindowsPath(path) : path.string()) + "\n") +
       cut))
       << run.server().ErrorText();
+  run.server().Signal(WindowsServer() ? SIGINT : SIGTERM);
+  ASSERT_TRUE(run.server().WaitForStatus().has_value());
+  EXPECT_EQ(cut + OnDisk("syslog-listen: stopped after <time>; received 11 "
+                         "datagrams (" +
+                         syslog_listen::GroupedDecimal(bytes) +
+                         " bytes); 1 recorded cut to 10000 bytes; 1 recorded "
+                         "up to a NUL byte\n"),
+            MaskRunTime(run.server().Reports()));
 }
 
 // A port that another socket or another server holds: the bind fails with

@@ -35,8 +35,9 @@ void Push(ConsoleBacklog& backlog, const Batch& batch) {
 }
 
 TEST(ConsoleBacklog, QueuesWholeRecordsThenSkipsUntilTheConsoleCaughtUp) {
-  // Two 8-byte records per 20-byte block, and room for two such blocks.
-  ConsoleBacklog backlog(48, 20);
+  // Two 8-byte records per 20-byte block, and room for two such blocks
+  // with where each record ends (4 bytes).
+  ConsoleBacklog backlog(64, 20);
   Push(backlog, Records(0, 3));
   Push(backlog, Records(3, 4));  // r000004 finds no room: the gap starts
   ConsoleBacklog::Turn turn;
@@ -63,13 +64,38 @@ TEST(ConsoleBacklog, QueuesWholeRecordsThenSkipsUntilTheConsoleCaughtUp) {
   EXPECT_EQ(large, turn.blocks[1]);
 
   // Sliced, a block is written a few whole records at a time.
-  ConsoleBacklog sliced(48, 40);
+  ConsoleBacklog sliced(64, 40);
   sliced.SliceAt(16);
   Push(sliced, Records(0, 5));
   sliced.Take(turn);
   const std::vector<ConsoleBacklog::Slice> slices = {
       {16, 2}, {32, 2}, {40, 1}};
   EXPECT_EQ(slices, turn.slices[0]);
+}
+
+// At the end, the records queued count as skipped at once, and those of
+// the turn being written once the console side has said how many of them
+// the console took: with those shown, every record pushed is counted.
+TEST(ConsoleBacklog, AtTheEndEveryRecordIsShownOrCounted) {
+  ConsoleBacklog backlog(1024, 32);  // four 8-byte records to a block
+  Push(backlog, Records(0, 4));
+  ConsoleBacklog::Turn turn;
+  backlog.Take(turn);
+  ASSERT_EQ(std::vector<std::uint32_t>({8, 16, 24, 32}), turn.ends[0]);
+  Push(backlog, Records(4, 3));
+  backlog.Close();
+  EXPECT_FALSE(backlog.Showing());
+  Push(backlog, Records(7, 2));
+  // Until the writer has said, all of its turn counts as not shown.
+  EXPECT_EQ(9u, backlog.SkippedInAll());
+  const auto now = std::chrono::steady_clock::now();
+  EXPECT_FALSE(backlog.WaitUntilIdle(now));
+  backlog.Shown(3);  // the console took three whole, and part of the fourth
+  backlog.Release(turn);
+  EXPECT_TRUE(backlog.WaitUntilIdle(now));
+  EXPECT_EQ(6u, backlog.SkippedInAll());
+  // Nothing more is handed out.
+  EXPECT_FALSE(backlog.Take(turn, now + std::chrono::milliseconds(1)));
 }
 
 // The receive side and the console side on two threads, the backlog small

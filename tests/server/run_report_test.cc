@@ -88,20 +88,29 @@ TEST(RunReport, HintAccountAndTitleSayWhatApplies) {
   EXPECT_EQ(
       "syslog-listen: stopped after 5 s; received 1 datagram (1,000 "
       "bytes)\n",
-      tally.Account(seconds(5), std::nullopt, 0, 0));
+      tally.Account(seconds(5), {}));
   tally.Sender(1);
   tally.Sender(1);
   EXPECT_EQ(
       "syslog-listen: stopped after 5 s; received 1 datagram (1,000 bytes); "
       "1 record not shown on the console; from 1 sender\n",
-      tally.Account(seconds(5), std::nullopt, 0, 1));
+      tally.Account(seconds(5), {.notShown = 1}));
   tally.Datagram(1);
   tally.Sender(2);
   EXPECT_EQ(
       "syslog-listen: stopped after 5 s; received 2 datagrams (1,001 "
-      "bytes); 7 dropped by the system; 2 recorded cut to 10000 bytes; 3,000 "
-      "records not shown on the console; from 2 senders\n",
-      tally.Account(seconds(5), 7, 2, 3000));
+      "bytes); 7 dropped by the system; 2 recorded cut to 10000 bytes; 1 "
+      "recorded up to a NUL byte; 3,000 records not shown on the console; "
+      "from 2 senders\n",
+      tally.Account(seconds(5),
+                    {.dropped = 7, .cut = 2, .nulCut = 1, .notShown = 3000}));
+  // Where the system counts only for the whole machine (Windows): what the
+  // reports said while datagrams arrived here.
+  EXPECT_EQ(
+      "syslog-listen: stopped after 5 s; received 2 datagrams (1,001 "
+      "bytes); 1,234 dropped on this machine (all programs) while datagrams "
+      "arrived here; from 2 senders\n",
+      tally.Account(seconds(5), {.dropped = 1234, .machineWide = true}));
 }
 
 }  // namespace

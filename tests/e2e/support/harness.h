@@ -261,7 +261,7 @@ std::size_t RealSize(const std::string& masked);
 // `text` without the lines that depend on the machine more than on the
 // test: the start-up line, which names its addresses, and the Windows
 // build's drop reports, which count the whole machine's drops, other
-// tests' among them.
+// tests' among them (and that count in the account at the stop).
 std::string WithoutMachineLines(std::string text);
 
 }  // namespace e2e

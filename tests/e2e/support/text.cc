@@ -125,6 +125,15 @@ std::string WithoutMachineLines(std::string text) {
     const std::size_t end = text.find('\n', at);
     text.erase(at, end == std::string::npos ? end : end + 1 - at);
   }
+  // The same count in the account at the stop.
+  static constexpr std::string_view kPart =
+      " dropped on this machine (all programs) while datagrams arrived here";
+  for (auto at = text.find(kPart); at != std::string::npos;
+       at = text.find(kPart, at)) {
+    const std::size_t from = text.rfind("; ", at);
+    text.erase(from, at + kPart.size() - from);
+    at = from;
+  }
   return text;
 }
 

@@ -1,0 +1,187 @@
+// POSIX side of the platform seam, the console: writes to standard output
+// and error, the terminal's title, and a way to break off a write to a
+// console that takes nothing.
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/stat.h>
+#include <sys/uio.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <cstdlib>
+#include <span>
+#include <string>
+#include <string_view>
+
+#include "platform/console_posix.h"
+#include "platform/platform.h"
+
+namespace syslog_listen {
+
+namespace {
+
+// Standard output opened again, with a status of its own that never blocks,
+// without touching how the user's own descriptor blocks: the records' writes
+// go through it where a write could wait for ever (a terminal, a pipe), so
+// that they can be broken off; and the title's way back, which must not
+// wait, too. -1 until opened, or where it cannot be.
+int ownFd = -1;
+// Readable once the writes through it are to be given up.
+int giveUpPipe[2] = {-1, -1};
+std::atomic<bool> givenUp{false};
+
+bool OpenOwnDescriptor() {
+  if (ownFd < 0) {
+    ownFd = open("/proc/self/fd/1",
+                 O_WRONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+  }
+  return ownFd >= 0;
+}
+
+// Writes `pieces` to `fd`, in order, gathered into as few system calls as
+// it takes. Waits for as long as `fd` does not take them, unless the writes
+// are given up; stops at one that has gone. Returns the bytes taken.
+std::size_t WriteAll(int fd, std::span<const std::string_view> pieces) {
+  constexpr std::size_t kMaxVectors = 64;
+  iovec vectors[kMaxVectors];
+  std::size_t taken = 0;
+  std::size_t next = 0;  // the first piece not yet written whole
+  std::size_t done = 0;  // bytes of it already written
+  while (next < pieces.size()) {
+    std::size_t count = 0;
+    for (std::size_t i = next; i < pieces.size() && count < kMaxVectors;
+         ++i, ++count) {
+      const std::size_t skip = i == next ? done : 0;
+      vectors[count] = {const_cast<char*>(pieces[i].data()) + skip,
+                        pieces[i].size() - skip};
+    }
+    const ssize_t written = writev(fd, vectors, static_cast<int>(count));
+    if (written < 0) {
+      if (errno == EINTR) continue;
+      // Our own descriptor never blocks, and the user's may have been left
+      // non-blocking by another program sharing it: wait until it takes
+      // more, or the writes are given up.
+      if (errno == EAGAIN || errno == EWOULDBLOCK) {
+        pollfd ready[] = {{fd, POLLOUT, 0}, {giveUpPipe[0], POLLIN, 0}};
+        poll(ready, giveUpPipe[0] >= 0 ? 2 : 1, -1);
+        if (ready[1].revents != 0) return taken;
+        continue;
+      }
+      return taken;
+    }
+    taken += static_cast<std::size_t>(written);
+    for (auto left = static_cast<std::size_t>(written); next < pieces.size();) {
+      const std::size_t rest = pieces[next].size() - done;
+      if (left < rest) {
+        done += left;
+        break;
+      }
+      left -= rest;
+      ++next;
+      done = 0;
+    }
+  }
+  return taken;
+}
+
+}  // namespace
+
+void WriteReport(std::string_view line) { WriteText(stderr, line); }
+
+void WriteText(std::FILE* stream, std::string_view text) {
+  WriteAll(fileno(stream), {&text, 1});
+}
+
+void PrepareConsoleWrites() {
+  struct stat out;
+  if (fstat(STDOUT_FILENO, &out) != 0 ||
+      !(S_ISFIFO(out.st_mode) || isatty(STDOUT_FILENO) == 1)) {
+    return;
+  }
+  if (giveUpPipe[0] < 0 && pipe2(giveUpPipe, O_CLOEXEC | O_NONBLOCK) != 0) {
+    return;
+  }
+  OpenOwnDescriptor();
+}
+
+std::size_t WriteToConsole(std::span<const std::string_view> pieces) {
+  const bool own = ownFd >= 0 && giveUpPipe[0] >= 0;
+  if (own && givenUp.load()) return 0;
+  return WriteAll(own ? ownFd : STDOUT_FILENO, pieces);
+}
+
+void GiveUpConsoleWrites() {
+  if (givenUp.exchange(true) || giveUpPipe[1] < 0) return;
+  const char wake = 0;
+  [[maybe_unused]] const ssize_t ignored = write(giveUpPipe[1], &wake, 1);
+}
+
+bool OutputsShareStream() {
+  struct stat out;
+  struct stat err;
+  return fstat(STDOUT_FILENO, &out) == 0 && fstat(STDERR_FILENO, &err) == 0 &&
+         out.st_dev == err.st_dev && out.st_ino == err.st_ino;
+}
+
+bool IsNullDevice(std::FILE* stream) {
+  struct stat target;
+  struct stat nullDevice;
+  return fstat(fileno(stream), &target) == 0 && S_ISCHR(target.st_mode) &&
+         stat("/dev/null", &nullDevice) == 0 &&
+         target.st_rdev == nullDevice.st_rdev;
+}
+
+bool IsTerminal(std::FILE* stream) { return isatty(fileno(stream)) == 1; }
+
+namespace {
+
+bool EnvironmentSet(const char* name) {
+  const char* set = std::getenv(name);
+  return set != nullptr && *set != '\0';
+}
+
+// The title was pushed on the terminal's stack: read in the stop signal's
+// handler.
+std::atomic<bool> titlePushed{false};
+constexpr char kPopTitle[] = "\x1b[23;2t";
+
+}  // namespace
+
+bool PopTitle() {
+  // Taken first, so that a second signal meanwhile cannot pop it twice.
+  if (!titlePushed.exchange(false)) return true;
+  // A terminal takes each write whole, so the pop lands between two record
+  // blocks.
+  const ssize_t n = write(ownFd, kPopTitle, sizeof kPopTitle - 1);
+  if (n < 0 && errno == EAGAIN) {
+    titlePushed.store(true);
+    return false;
+  }
+  // Taken, or a terminal that has gone: nothing to try again.
+  return true;
+}
+
+bool TerminalColours() { return true; }
+
+bool TitleSettable() {
+  const char* term = std::getenv("TERM");
+  if (term == nullptr || !std::string_view(term).starts_with("xterm") ||
+      EnvironmentSet("TMUX") || EnvironmentSet("STY")) {
+    return false;
+  }
+  // Only a title that can always be given back is set.
+  return OpenOwnDescriptor();
+}
+
+void SetTitle(std::string_view title) {
+  // xterm's window operations: push the title, then set it (OSC 2). Marked
+  // pushed first: a stop signal may come in the middle of the write.
+  std::string bytes = titlePushed.exchange(true) ? "" : "\x1b[22;2t";
+  bytes.append("\x1b]2;").append(title).append("\x07");
+  WriteText(stdout, bytes);
+}
+
+bool RestoreTitle() { return PopTitle(); }
+
+}  // namespace syslog_listen
