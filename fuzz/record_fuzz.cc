@@ -3,8 +3,9 @@
 //
 // Properties: the body is a suffix of the message text; the console and
 // file records differ only inside the annotation; a terminal's record shows
-// no control character but tab, LF and CR, and is the body once escaped,
-// with a line feed after it where it has none.
+// no control character but tab, LF and CR, C0 or C1, 7-bit or 8-bit, and
+// is the body once escaped, with a line feed after it where it has none.
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -38,10 +39,34 @@ std::string_view Middle(std::string_view record, std::string_view body) {
                        record.size() - body.size() - kTime.size() - 1);
 }
 
+// The length of the well-formed UTF-8 sequence at `text[at]`, read by
+// decoding it: the code point must need that many bytes, and be no
+// surrogate and no more than U+10FFFF; 0 where none begins there.
+std::size_t DecodedLength(std::string_view text, std::size_t at) {
+  const auto lead = static_cast<unsigned char>(text[at]);
+  const std::size_t length = lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : 2;
+  if (lead < 0xC0 || lead >= 0xF8 || text.size() - at < length) return 0;
+  std::uint32_t point = lead & (0x7F >> length);
+  for (std::size_t i = 1; i < length; ++i) {
+    const auto next = static_cast<unsigned char>(text[at + i]);
+    if ((next & 0xC0) != 0x80) return 0;
+    point = point << 6 | (next & 0x3F);
+  }
+  static constexpr std::uint32_t kLeast[] = {0, 0, 0x80, 0x800, 0x10000};
+  if (point < kLeast[length] || point > 0x10FFFF ||
+      (point >= 0xD800 && point <= 0xDFFF)) {
+    return 0;
+  }
+  return length;
+}
+
 // An independent reading of the escapes: walks the body and the shown text
 // side by side.
 void CheckEscaped(std::string_view body, std::string_view shown) {
   static constexpr char kHex[] = "0123456789ABCDEF";
+  const auto hex = [&](const char* prefix, unsigned char low) {
+    return std::string(prefix) + kHex[low >> 4] + kHex[low & 15];
+  };
   std::size_t at = 0;
   for (std::size_t i = 0; i < body.size(); ++i) {
     const auto byte = static_cast<unsigned char>(body[i]);
@@ -49,8 +74,9 @@ void CheckEscaped(std::string_view body, std::string_view shown) {
         byte == '\r' && i + 1 < body.size() && body[i + 1] == '\n';
     const bool c0 =
         (byte < 32 && byte != '\t' && byte != '\n' && !crlf) || byte == 127;
-    const bool c1 = byte == 0xC2 && i + 1 < body.size() &&
-                    (static_cast<unsigned char>(body[i + 1]) & 0xE0) == 0x80;
+    const std::size_t length = byte >= 0x80 ? DecodedLength(body, i) : 1;
+    const bool c1 = length == 2 && byte == 0xC2 &&
+                    static_cast<unsigned char>(body[i + 1]) < 0xA0;
     // The next record's first byte could make a C1 control of it.
     const bool lastLead = byte == 0xC2 && i + 1 == body.size();
     Require(at < shown.size());
@@ -62,13 +88,18 @@ void CheckEscaped(std::string_view body, std::string_view shown) {
               std::string{'^', static_cast<char>(byte ^ 0x40)});
       at += 2;
     } else if (c1) {
-      const auto low = static_cast<unsigned char>(body[++i]);
       Require(shown.substr(at, 6) ==
-              std::string("\\u00") + kHex[low >> 4] + kHex[low & 15]);
+              hex("\\u00", static_cast<unsigned char>(body[++i])));
       at += 6;
+    } else if (length == 0 && byte < 0xA0) {
+      // A C1 control to a terminal that takes 8-bit ones.
+      Require(shown.substr(at, 4) == hex("\\x", byte));
+      at += 4;
     } else {
-      Require(shown[at] == body[i]);
-      ++at;
+      const std::size_t bytes = std::max<std::size_t>(length, 1);
+      Require(shown.substr(at, bytes) == body.substr(i, bytes));
+      at += bytes;
+      i += bytes - 1;
     }
   }
   Require(at == shown.size());

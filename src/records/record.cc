@@ -11,21 +11,62 @@ namespace syslog_listen {
 
 namespace {
 
-// Bytes that a terminal acts on instead of showing at `text[at]`: 1 for a
-// C0 control other than tab, line feed and a carriage return before a line
-// feed, or DEL; 2 for the UTF-8 form of a C1 control (U+0080 to U+009F,
-// CSI and OSC among them); 0 for a byte that shows as itself.
-std::size_t ControlAt(std::string_view text, std::size_t at) {
+// True when the byte at `text[at]`, below 128, is a C0 control that a
+// terminal acts on instead of showing, or DEL: not tab, line feed or a
+// carriage return before a line feed.
+bool IsC0Control(std::string_view text, std::size_t at) {
   const auto c = static_cast<unsigned char>(text[at]);
-  if (c == '\t' || c == '\n') return 0;
+  if (c == '\t' || c == '\n') return false;
   // A lone carriage return would let a sender overwrite the line shown.
-  if (c == '\r') return at + 1 < text.size() && text[at + 1] == '\n' ? 0 : 1;
-  if (c < 32 || c == 127) return 1;
-  if (c == 0xC2 && at + 1 < text.size()) {
-    const auto next = static_cast<unsigned char>(text[at + 1]);
-    if (next >= 0x80 && next <= 0x9F) return 2;
+  if (c == '\r') return at + 1 >= text.size() || text[at + 1] != '\n';
+  return c < 32 || c == 127;
+}
+
+// What a byte of 128 or above begins in well-formed UTF-8: a sequence of
+// `length` bytes (0: none, a byte that cannot lead one), whose second byte
+// lies from `low` to `high` and the others from 80 to BF.
+struct Lead {
+  std::size_t length = 0;
+  unsigned char low = 0x80;
+  unsigned char high = 0xBF;
+};
+
+Lead LeadOf(unsigned char c) {
+  if (c >= 0xC2 && c <= 0xDF) return {2};
+  // Not overlong, and no surrogate.
+  if (c == 0xE0) return {3, 0xA0};
+  if (c == 0xED) return {3, 0x80, 0x9F};
+  if (c >= 0xE1 && c <= 0xEF) return {3};
+  // Not overlong, and no more than U+10FFFF.
+  if (c == 0xF0) return {4, 0x90};
+  if (c == 0xF4) return {4, 0x80, 0x8F};
+  if (c >= 0xF1 && c <= 0xF3) return {4};
+  return {};
+}
+
+// How many of the bytes after `text[at]`, up to `count`, follow it as
+// `lead` wants.
+std::size_t Following(std::string_view text, std::size_t at, const Lead& lead,
+                      std::size_t count) {
+  std::size_t i = 1;
+  for (; i <= count && at + i < text.size(); ++i) {
+    const auto c = static_cast<unsigned char>(text[at + i]);
+    if (c < (i == 1 ? lead.low : 0x80) || c > (i == 1 ? lead.high : 0xBF)) {
+      break;
+    }
   }
-  return 0;
+  return i - 1;
+}
+
+// The length of the well-formed UTF-8 sequence that begins at `text[at]`, a
+// byte of 128 or above: 2 to 4, or 0 where none begins there (a byte alone,
+// a sequence cut short, overlong or for a surrogate).
+std::size_t Utf8LengthAt(std::string_view text, std::size_t at) {
+  const Lead lead = LeadOf(static_cast<unsigned char>(text[at]));
+  if (lead.length == 0) return 0;
+  return Following(text, at, lead, lead.length - 1) == lead.length - 1
+             ? lead.length
+             : 0;
 }
 
 // Bold red, red, yellow, dim; and the reset. Notice and informational,
@@ -76,24 +117,54 @@ void AppendTerminalEscaped(std::string& out, std::string_view text) {
   if (loneLead) text.remove_suffix(1);
   std::size_t plain = 0;  // start of the run not yet copied
   for (std::size_t i = 0; i < text.size(); ++i) {
-    const std::size_t control = ControlAt(text, i);
-    if (control == 0) continue;
+    const auto c = static_cast<unsigned char>(text[i]);
+    std::size_t length = 1;  // of what is shown escaped
+    if (c < 0x80) {
+      if (!IsC0Control(text, i)) continue;
+    } else {
+      length = Utf8LengthAt(text, i);
+      const bool c1 = length == 2 && c == 0xC2 &&
+                      static_cast<unsigned char>(text[i + 1]) <= 0x9F;
+      // Other UTF-8 text shows as itself, and so do bytes alone from A0 up
+      // (Latin-1 letters); a byte alone from 80 to 9F is a C1 control to a
+      // terminal that takes 8-bit ones.
+      if (!c1 && length > 0) {
+        i += length - 1;
+        continue;
+      }
+      if (!c1 && c > 0x9F) continue;
+      length = c1 ? 2 : 1;
+    }
     out.append(text.substr(plain, i - plain));
-    const auto c = static_cast<unsigned char>(text[i + control - 1]);
-    if (control == 1) {
+    const auto last = static_cast<unsigned char>(text[i + length - 1]);
+    if (c < 0x80) {
       // ^@ for NUL up to ^_ for 31; DEL (127) is ^?.
       out.push_back('^');
       out.push_back(static_cast<char>(c ^ 0x40));
     } else {
-      out.append("\\u00");
-      out.push_back(kHex[c >> 4]);
-      out.push_back(kHex[c & 0xF]);
+      out.append(length == 2 ? "\\u00" : "\\x");
+      out.push_back(kHex[last >> 4]);
+      out.push_back(kHex[last & 0xF]);
     }
-    i += control - 1;
+    i += length - 1;
     plain = i + 1;
   }
   out.append(text.substr(plain));
   if (loneLead) out.append("\\xC2");
+}
+
+std::size_t Utf8CutShort(std::string_view text) {
+  // The lead is one of the last three bytes, all after it following it.
+  for (std::size_t tail = 1; tail <= 3 && tail <= text.size(); ++tail) {
+    const std::size_t at = text.size() - tail;
+    const auto c = static_cast<unsigned char>(text[at]);
+    if (c >= 0x80 && c <= 0xBF) continue;  // a continuation: look further
+    const Lead lead = LeadOf(c);
+    return lead.length > tail && Following(text, at, lead, 3) == tail - 1
+               ? tail
+               : 0;
+  }
+  return 0;
 }
 
 std::string TerminalEscaped(std::string_view text) {

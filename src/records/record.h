@@ -3,6 +3,7 @@
 #ifndef SYSLOG_LISTEN_RECORDS_RECORD_H_
 #define SYSLOG_LISTEN_RECORDS_RECORD_H_
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -45,10 +46,17 @@ std::string ComposeRecord(Output output, const Message& message, bool annotate);
 // Appends `text` as a terminal should get it: bytes 0-31, except tab, line
 // feed and a carriage return before a line feed, and 127 in caret notation
 // (ESC as "^[", a lone CR as "^M", DEL as "^?"); the UTF-8 form of a C1
-// control as "\u0080" to "\u009F"; a C2 byte at the very end, which what
-// follows could complete to one, as "\xC2"; other bytes, UTF-8 text and
-// single bytes of 128 and above included, unchanged.
+// control as "\u0080" to "\u009F"; a byte from 128 to 159 outside
+// well-formed UTF-8, a C1 control to a terminal that takes 8-bit ones, as
+// "\x80" to "\x9F"; a C2 byte at the very end, which what follows could
+// complete to a C1 control, as "\xC2"; other bytes, UTF-8 text and single
+// bytes of 160 and above (Latin-1 letters) included, unchanged.
 void AppendTerminalEscaped(std::string& out, std::string_view text);
+
+// How many bytes at the end of `text` (0 to 3) begin a UTF-8 character
+// whose other bytes are still to come: a text shown in pieces holds them
+// back, so that a character cut in two is not escaped as bytes alone.
+std::size_t Utf8CutShort(std::string_view text);
 
 // `text` escaped as above: for a text that is not ours (a file or process
 // name, say) inside a line of our own, wherever that line is shown.

@@ -56,6 +56,12 @@ void Presenter::Ended() {
 }
 
 void Presenter::EndLine() {
+  // A character cut short for good: its bytes, escaped as bytes alone.
+  if (!held_.empty()) {
+    AppendTerminalEscaped(text_, held_);
+    held_.clear();
+    lineStart_ = false;
+  }
   if (!lineStart_) text_.push_back('\n');
   lineStart_ = true;
 }
@@ -69,6 +75,14 @@ void Presenter::Show(const Piece& piece) {
       ++records_;
       if (ToConsoleWording(text, worded_, &severity_)) text = worded_;
     }
+  }
+  if (form_ != Output::kConsole) {
+    // Where a read ended inside a character, its first bytes wait for the
+    // rest, so that it is shown whole and not as bytes alone.
+    if (!held_.empty()) text = joined_.assign(held_).append(text);
+    const std::size_t cut = Utf8CutShort(text);
+    held_.assign(text.substr(text.size() - cut));
+    text.remove_suffix(cut);
   }
   if (text.empty()) return;
   const std::string_view colour =

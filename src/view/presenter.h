@@ -59,6 +59,8 @@ class Presenter final : public FollowSink {
   bool lineStart_ = true;
   std::uint64_t records_ = 0;
   std::string worded_;
+  std::string held_;    // a character's first bytes, its rest to come
+  std::string joined_;  // held_ and the text that follows it
 };
 
 }  // namespace syslog_listen

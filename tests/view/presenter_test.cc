@@ -36,5 +36,18 @@ TEST(Presenter, RecordsOnLinesOfTheirOwnInTheConsolesWording) {
   EXPECT_EQ(5u, presenter.records());  // the banner is none
 }
 
+// A character that a read cut in two is shown whole once its rest comes;
+// one cut short for good shows as bytes alone, escaped where they would be
+// C1 controls.
+TEST(Presenter, ACharacterCutByAReadIsShownWhole) {
+  Presenter presenter(Output::kTerminal, [](FollowNote) {});
+  for (const char* piece : {"a\xe2\x80", "\x9b b\xd1", "\x80 \xe2\x80"}) {
+    presenter.Bytes(piece);
+    presenter.Idle();
+  }
+  presenter.EndLine();
+  EXPECT_EQ("a\xe2\x80\x9b b\xd1\x80 \xe2\\x80\n", presenter.text());
+}
+
 }  // namespace
 }  // namespace syslog_listen
