@@ -1,6 +1,7 @@
 #!/bin/sh
 # Installs the Debian packages that building and testing need, when missing.
 # Usage: scripts/setup.sh [extra-package ...]
+# (SETUP_POLICY_RC_D names the policy file in its place, for its test.)
 set -eu
 
 packages="g++ make cmake libgtest-dev $*"
@@ -25,10 +26,21 @@ fi
 echo "setup: installing$missing"
 # Install without starting services: nothing installed for building or
 # testing is to run on its own (a policy of the machine's own is kept).
-policy=/usr/sbin/policy-rc.d
+policy=${SETUP_POLICY_RC_D:-/usr/sbin/policy-rc.d}
 if [ ! -e "$policy" ]; then
-  $as_root sh -c "printf '#!/bin/sh\nexit 101\n' >$policy && chmod +x $policy"
-  trap '$as_root rm -f "$policy"' EXIT
+  created=""
+  remove_policy() {
+    [ -z "$created" ] || $as_root rm -f "$policy"
+  }
+  # Whatever ends the script: dash runs no EXIT trap when a signal ends it,
+  # so each removes the file first, then ends it as it would have.
+  trap remove_policy EXIT
+  for signal in INT TERM HUP; do
+    trap "remove_policy; trap - $signal EXIT; kill -$signal \$\$" "$signal"
+  done
+  created=yes
+  $as_root sh -c "printf '#!/bin/sh\nexit 101\n' >\"\$1\" && chmod +x \"\$1\"" \
+    sh "$policy"
 fi
 # A fresh machine has empty package lists.
 $as_root apt-get update
