@@ -82,11 +82,16 @@ namespace {
   // Files the server creates get the mode it asks for, whatever the
   // caller's mask.
   umask(022);
-  // Terminals without colours or titles, whatever the caller's: a test
-  // that wants them asks (env TERM=xterm NO_COLOR=). Wine's console keeps
-  // the caller's TERM.
+  // Whatever the caller's environment (a terminal of its own, tmux or
+  // screen, a language): terminals without colours or titles, and a test
+  // that wants them asks (env TERM=xterm NO_COLOR=); no multiplexer that
+  // would keep the title from being set; one language. Wine's console
+  // draws on the terminal it was started from as an xterm.
   setenv("NO_COLOR", "1", 1);
-  if (!WindowsServer()) setenv("TERM", "dumb", 1);
+  setenv("TERM", WindowsServer() ? "xterm" : "dumb", 1);
+  unsetenv("TMUX");
+  unsetenv("STY");
+  setenv("LC_ALL", "C.UTF-8", 1);
   std::vector<char*> argv;
   for (const std::string& word : command) {
     argv.push_back(const_cast<char*>(word.c_str()));
