@@ -1,6 +1,8 @@
 // POSIX side of the platform seam, the console: writes to standard output
 // and error, the terminal's title, and a way to break off a write to a
 // console that takes nothing.
+#include "platform/console_posix.h"
+
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/stat.h>
@@ -14,7 +16,6 @@
 #include <string>
 #include <string_view>
 
-#include "platform/console_posix.h"
 #include "platform/platform.h"
 
 namespace syslog_listen {
@@ -33,16 +34,19 @@ std::atomic<bool> givenUp{false};
 
 bool OpenOwnDescriptor() {
   if (ownFd < 0) {
-    ownFd = open("/proc/self/fd/1",
-                 O_WRONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    ownFd =
+        open("/proc/self/fd/1", O_WRONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
   }
   return ownFd >= 0;
 }
 
 // Writes `pieces` to `fd`, in order, gathered into as few system calls as
-// it takes. Waits for as long as `fd` does not take them, unless the writes
-// are given up; stops at one that has gone. Returns the bytes taken.
-std::size_t WriteAll(int fd, std::span<const std::string_view> pieces) {
+// it takes. Waits for as long as `fd` does not take them, unless the
+// console's writes are given up and these are among them
+// (`mayBeGivenUp`); stops at one that has gone. Returns the bytes taken.
+std::size_t WriteAll(int fd, std::span<const std::string_view> pieces,
+                     bool mayBeGivenUp = false) {
+  const int giveUp = mayBeGivenUp ? giveUpPipe[0] : -1;
   constexpr std::size_t kMaxVectors = 64;
   iovec vectors[kMaxVectors];
   std::size_t taken = 0;
@@ -63,8 +67,8 @@ std::size_t WriteAll(int fd, std::span<const std::string_view> pieces) {
       // non-blocking by another program sharing it: wait until it takes
       // more, or the writes are given up.
       if (errno == EAGAIN || errno == EWOULDBLOCK) {
-        pollfd ready[] = {{fd, POLLOUT, 0}, {giveUpPipe[0], POLLIN, 0}};
-        poll(ready, giveUpPipe[0] >= 0 ? 2 : 1, -1);
+        pollfd ready[] = {{fd, POLLOUT, 0}, {giveUp, POLLIN, 0}};
+        poll(ready, giveUp >= 0 ? 2 : 1, -1);
         if (ready[1].revents != 0) return taken;
         continue;
       }
@@ -108,7 +112,7 @@ void PrepareConsoleWrites() {
 std::size_t WriteToConsole(std::span<const std::string_view> pieces) {
   const bool own = ownFd >= 0 && giveUpPipe[0] >= 0;
   if (own && givenUp.load()) return 0;
-  return WriteAll(own ? ownFd : STDOUT_FILENO, pieces);
+  return WriteAll(own ? ownFd : STDOUT_FILENO, pieces, true);
 }
 
 void GiveUpConsoleWrites() {

@@ -160,9 +160,9 @@ std::size_t Utf8CutShort(std::string_view text) {
     const auto c = static_cast<unsigned char>(text[at]);
     if (c >= 0x80 && c <= 0xBF) continue;  // a continuation: look further
     const Lead lead = LeadOf(c);
-    return lead.length > tail && Following(text, at, lead, 3) == tail - 1
-               ? tail
-               : 0;
+    const bool begun =
+        lead.length > tail && Following(text, at, lead, 3) == tail - 1;
+    return begun ? tail : 0;
   }
   return 0;
 }

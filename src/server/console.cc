@@ -110,8 +110,8 @@ void Console::StopRecords(std::chrono::steady_clock::time_point deadline) {
   const auto givenUp = std::chrono::steady_clock::now() + kGiveUpLimit;
   do {
     GiveUpConsoleWrites();
-  } while (!backlog_.WaitUntilIdle(std::min(
-               givenUp, std::chrono::steady_clock::now() + kGather)) &&
+  } while (!backlog_.WaitUntilIdle(
+               std::min(givenUp, std::chrono::steady_clock::now() + kGather)) &&
            std::chrono::steady_clock::now() < givenUp);
 }
 

@@ -46,8 +46,7 @@ void ConsoleBacklog::Push(std::string_view records,
   ready_.notify_one();
 }
 
-std::size_t ConsoleBacklog::Room(std::size_t bytes,
-                                 std::size_t records) const {
+std::size_t ConsoleBacklog::Room(std::size_t bytes, std::size_t records) const {
   // A record larger than a block has one of its own, just its size.
   return std::max(blockSize_, bytes) + records * kEndRoom;
 }

@@ -9,7 +9,6 @@ namespace {
 // Room for the longest record: time stamp, annotation and a whole datagram.
 constexpr std::size_t kMaxRecord = kMaxDatagram + 256;
 
-
 }  // namespace
 
 Gathered::Gathered(std::optional<Output> console, bool annotate)

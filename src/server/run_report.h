@@ -22,10 +22,10 @@ std::string DurationText(std::chrono::seconds length);
 
 // What a run did not get whole, or did not show, as the account names it.
 struct Losses {
-  std::uint64_t dropped = 0;  // by the system, as the drop reports said
-  bool machineWide = false;   // `dropped` is the whole machine's count
-  std::uint64_t cut = 0;      // longer than the receive takes
-  std::uint64_t nulCut = 0;   // recorded up to a NUL byte
+  std::uint64_t dropped = 0;   // by the system, as the drop reports said
+  bool machineWide = false;    // `dropped` is the whole machine's count
+  std::uint64_t cut = 0;       // longer than the receive takes
+  std::uint64_t nulCut = 0;    // recorded up to a NUL byte
   std::uint64_t notShown = 0;  // records left off the console
 };
 

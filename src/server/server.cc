@@ -75,8 +75,7 @@ void BackOff(int consecutiveFailures) {
 }
 
 std::chrono::seconds SecondsSince(Clock::time_point start) {
-  return std::chrono::duration_cast<std::chrono::seconds>(Clock::now() -
-                                                          start);
+  return std::chrono::duration_cast<std::chrono::seconds>(Clock::now() - start);
 }
 
 // The hint's line for `port` if it is due at `now`, else "".
@@ -127,11 +126,10 @@ class Receiver {
     // Where both show on one screen, the start-up line follows the banner;
     // a console that takes nothing holds up the start only so long.
     if (console_.form()) console_.Flush(Clock::now() + kBannerShownLimit);
-    console_.Report({ListeningLine(port_, LocalAddresses(), logPath), written,
-                     privilegesDropped_
-                         ? ""
-                         : Fill(kPrivilegesKept, kUnprivilegedUser),
-                     log_.CheckFollowable()});
+    console_.Report(
+        {ListeningLine(port_, LocalAddresses(), logPath), written,
+         privilegesDropped_ ? "" : Fill(kPrivilegesKept, kUnprivilegedUser),
+         log_.CheckFollowable()});
   }
 
   [[noreturn]] void Run() {

@@ -28,26 +28,20 @@ TEST(Loopback, PlainRecordsRunTogether) {
   Running run;
   const std::string full(10000, 'f');
   const std::string longer = std::string(10000, 'g') + "LOST";
-  const std::string sent[] = {"a",
-                              "b",
-                              "<13>hello\n",
+  const std::string sent[] = {"a", "b", "<13>hello\n",
                               // Adds nothing, and repeats nothing.
-                              "",
-                              "%s%n\n",
+                              "", "%s%n\n",
                               // Text mode adds CR before LF without looking.
-                              "crlf\r\n",
-                              full,
-                              longer,
+                              "crlf\r\n", full, longer,
                               std::string("x\0IMPORTANT", 11),
-                              std::string("pad\0\0", 5),
-                              "|"};
+                              std::string("pad\0\0", 5), "|"};
   std::size_t bytes = 0;
   for (const std::string& datagram : sent) {
     run.Send(datagram);
     bytes += std::min<std::size_t>(datagram.size(), 10000);
   }
-  const std::string records = "abhello\n%s%n\ncrlf\r\n" + full +
-                              longer.substr(0, 10000) + "xpad|";
+  const std::string records =
+      "abhello\n%s%n\ncrlf\r\n" + full + longer.substr(0, 10000) + "xpad|";
   const std::string expected = OnDisk(Banner(run.port()) + records);
   const std::string file = WaitForSize(run.log(), RealSize(expected));
   EXPECT_EQ("", Mismatch(expected, MaskTimestamps(file)));

@@ -125,10 +125,10 @@ TEST(Utf8CutShort, OnlyTheStartOfAWellFormedCharacter) {
   const struct {
     std::string text;
     std::size_t cut;
-  } cases[] = {{"", 0},          {"abc", 0},          {"a\xc3", 1},
-               {"\xe2\x80", 2},  {"\xf0\x9f\x98", 3},  {"\xf0\x9f\x98\x80", 0},
-               {"\xc3\xa9", 0},  {"\xe0\x80", 0},     {"\xed\xa0", 0},
-               {"\x80\x80", 0},  {"\xc0", 0},          {"\xf5", 0}};
+  } cases[] = {{"", 0},         {"abc", 0},          {"a\xc3", 1},
+               {"\xe2\x80", 2}, {"\xf0\x9f\x98", 3}, {"\xf0\x9f\x98\x80", 0},
+               {"\xc3\xa9", 0}, {"\xe0\x80", 0},     {"\xed\xa0", 0},
+               {"\x80\x80", 0}, {"\xc0", 0},         {"\xf5", 0}};
   for (const auto& c : cases) {
     EXPECT_EQ(c.cut, Utf8CutShort(c.text)) << c.text;
   }

@@ -139,7 +139,9 @@ TEST(CutReport, SaysWhatIsKnownOfTheLargest) {
        "3" + many,
        " (the largest 65017 bytes, from 10.0.0.7)"},
       // Windows: no size.
-      {{{kUnknown, a}, {kUnknown, b}}, "2" + many, " (the first from 10.0.0.1)"},
+      {{{kUnknown, a}, {kUnknown, b}},
+       "2" + many,
+       " (the first from 10.0.0.1)"},
       {{{kUnknown, {}}}, one, ""},
       {{{kUnknown, b}},
        "1 datagram with a NUL byte was" + nul,
@@ -172,10 +174,9 @@ TEST(DropMonitor, CutsOfBothKindsAreReportedAndCounted) {
   DropMonitor drops(0, t0);
   drops.Received({.bytes = "whole", .size = 5}, false, true);
   drops.Received({.bytes = "cut", .size = 10004}, false, false);
-  drops.Received({.bytes = std::string_view("x\0y", 3),
-                  .size = 3,
-                  .senderNetOrder = 7},
-                 true, true);
+  drops.Received(
+      {.bytes = std::string_view("x\0y", 3), .size = 3, .senderNetOrder = 7},
+      true, true);
   drops.Received({.bytes = "cut", .size = 10004}, true, false);
   EXPECT_EQ(
       (std::vector<std::string>{
