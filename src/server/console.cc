@@ -21,8 +21,10 @@ constexpr auto kGather = std::chrono::milliseconds(1);
 // A terminal is written this much at a time: a slow one (a serial line,
 // a remote session) takes a whole block for seconds.
 constexpr std::size_t kTerminalSlice = 4096;
-// At the end, how long a write under way may take to be broken off.
-constexpr auto kGiveUpLimit = std::chrono::milliseconds(200);
+// At the end, how long a write under way may take to be broken off: a
+// write that can be takes far less, even on a busy machine; one that cannot
+// holds up the end by this much.
+constexpr auto kGiveUpLimit = std::chrono::milliseconds(500);
 
 }  // namespace
 

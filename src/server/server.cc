@@ -227,7 +227,7 @@ class Receiver {
     console_.StopRecords(shown);
     console_.Report(tally_.Account(SecondsSince(started_),
                                    drops_.Lost(console_.NotShown())));
-    console_.End(shown + kStopAccountLimit);
+    console_.End(Clock::now() + kStopAccountLimit);
     EndAfterStop();
   }
 
