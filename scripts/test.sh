@@ -22,11 +22,14 @@ cd "$(dirname "$0")/.."
 scripts/setup.sh g++-mingw-w64-x86-64 wine wine64 libbenchmark-dev valgrind \
   clang libclang-rt-14-dev bsdutils python3
 failed=""
-# Runs a stage: its name, then its command; a failure is noted.
+# Runs a stage: its name, then its command; a failure is noted, and how
+# long each took is said.
 stage() {
   name=$1
   shift
+  began=$(date +%s)
   "$@" || failed="$failed $name"
+  echo "test: $name took $(($(date +%s) - began)) s"
 }
 
 stage layout scripts/check-layout.sh
