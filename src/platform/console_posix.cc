@@ -1,10 +1,12 @@
 // POSIX side of the platform seam, the console: writes to standard output
-// and error, the terminal's title, and a way to break off a write to a
-// console that takes nothing.
+// and error, the terminal's title, and a signal that breaks off a write to
+// a console that takes nothing more.
 #include "platform/console_posix.h"
 
 #include <fcntl.h>
 #include <poll.h>
+#include <pthread.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <sys/uio.h>
 #include <unistd.h>
@@ -22,23 +24,18 @@ namespace syslog_listen {
 
 namespace {
 
-// Standard output opened again, with a status of its own that never blocks,
-// without touching how the user's own descriptor blocks: the records' writes
-// go through it where a write could wait for ever (a terminal, a pipe), so
-// that they can be broken off; and the title's way back, which must not
-// wait, too. -1 until opened, or where it cannot be.
-int ownFd = -1;
-// Readable once the writes through it are to be given up.
-int giveUpPipe[2] = {-1, -1};
+// The console's writes are given up: a write to it under way is broken off,
+// and later ones take nothing.
 std::atomic<bool> givenUp{false};
+// The thread inside such a write, and whether there is one: the signal
+// that breaks the write off goes to it.
+pthread_t writer;
+std::atomic<bool> writing{false};
+// Breaks a write off: installed without SA_RESTART, so that the write
+// returns what it took so far. Its default action, to be ignored, would not.
+constexpr int kBreakOff = SIGURG;
 
-bool OpenOwnDescriptor() {
-  if (ownFd < 0) {
-    ownFd =
-        open("/proc/self/fd/1", O_WRONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-  }
-  return ownFd >= 0;
-}
+void OnBreakOff(int) {}
 
 // Writes `pieces` to `fd`, in order, gathered into as few system calls as
 // it takes. Waits for as long as `fd` does not take them, unless the
@@ -46,13 +43,13 @@ bool OpenOwnDescriptor() {
 // (`mayBeGivenUp`); stops at one that has gone. Returns the bytes taken.
 std::size_t WriteAll(int fd, std::span<const std::string_view> pieces,
                      bool mayBeGivenUp = false) {
-  const int giveUp = mayBeGivenUp ? giveUpPipe[0] : -1;
   constexpr std::size_t kMaxVectors = 64;
   iovec vectors[kMaxVectors];
   std::size_t taken = 0;
   std::size_t next = 0;  // the first piece not yet written whole
   std::size_t done = 0;  // bytes of it already written
   while (next < pieces.size()) {
+    if (mayBeGivenUp && givenUp.load()) return taken;
     std::size_t count = 0;
     for (std::size_t i = next; i < pieces.size() && count < kMaxVectors;
          ++i, ++count) {
@@ -63,13 +60,12 @@ std::size_t WriteAll(int fd, std::span<const std::string_view> pieces,
     const ssize_t written = writev(fd, vectors, static_cast<int>(count));
     if (written < 0) {
       if (errno == EINTR) continue;
-      // Our own descriptor never blocks, and the user's may have been left
-      // non-blocking by another program sharing it: wait until it takes
-      // more, or the writes are given up.
+      // The stream may have been left non-blocking by another program
+      // sharing it: wait until it takes more (a signal that breaks the
+      // write off ends the wait too).
       if (errno == EAGAIN || errno == EWOULDBLOCK) {
-        pollfd ready[] = {{fd, POLLOUT, 0}, {giveUp, POLLIN, 0}};
-        poll(ready, giveUp >= 0 ? 2 : 1, -1);
-        if (ready[1].revents != 0) return taken;
+        pollfd writable{fd, POLLOUT, 0};
+        poll(&writable, 1, -1);
         continue;
       }
       return taken;
@@ -97,28 +93,24 @@ void WriteText(std::FILE* stream, std::string_view text) {
   WriteAll(fileno(stream), {&text, 1});
 }
 
-void PrepareConsoleWrites() {
-  struct stat out;
-  if (fstat(STDOUT_FILENO, &out) != 0 ||
-      !(S_ISFIFO(out.st_mode) || isatty(STDOUT_FILENO) == 1)) {
-    return;
-  }
-  if (giveUpPipe[0] < 0 && pipe2(giveUpPipe, O_CLOEXEC | O_NONBLOCK) != 0) {
-    return;
-  }
-  OpenOwnDescriptor();
-}
-
 std::size_t WriteToConsole(std::span<const std::string_view> pieces) {
-  const bool own = ownFd >= 0 && giveUpPipe[0] >= 0;
-  if (own && givenUp.load()) return 0;
-  return WriteAll(own ? ownFd : STDOUT_FILENO, pieces, true);
+  writer = pthread_self();
+  writing.store(true);
+  const std::size_t taken = WriteAll(STDOUT_FILENO, pieces, true);
+  writing.store(false);
+  return taken;
 }
 
 void GiveUpConsoleWrites() {
-  if (givenUp.exchange(true) || giveUpPipe[1] < 0) return;
-  const char wake = 0;
-  [[maybe_unused]] const ssize_t ignored = write(giveUpPipe[1], &wake, 1);
+  if (!givenUp.exchange(true)) {
+    struct sigaction action {};
+    action.sa_handler = OnBreakOff;
+    sigemptyset(&action.sa_mask);
+    sigaction(kBreakOff, &action, nullptr);
+  }
+  // The signal may come just before the write begins, and break nothing
+  // off: the caller asks again.
+  if (writing.load()) pthread_kill(writer, kBreakOff);
 }
 
 bool OutputsShareStream() {
@@ -148,6 +140,10 @@ bool EnvironmentSet(const char* name) {
 // The title was pushed on the terminal's stack: read in the stop signal's
 // handler.
 std::atomic<bool> titlePushed{false};
+// The terminal on standard output, opened again for the title's way back
+// with a status of its own: never blocking, without touching how the user's
+// own descriptor blocks.
+int titleFd = -1;
 constexpr char kPopTitle[] = "\x1b[23;2t";
 
 }  // namespace
@@ -155,9 +151,8 @@ constexpr char kPopTitle[] = "\x1b[23;2t";
 bool PopTitle() {
   // Taken first, so that a second signal meanwhile cannot pop it twice.
   if (!titlePushed.exchange(false)) return true;
-  // A terminal takes each write whole, so the pop lands between two record
-  // blocks.
-  const ssize_t n = write(ownFd, kPopTitle, sizeof kPopTitle - 1);
+  // A terminal takes a write this short whole, or nothing.
+  const ssize_t n = write(titleFd, kPopTitle, sizeof kPopTitle - 1);
   if (n < 0 && errno == EAGAIN) {
     titlePushed.store(true);
     return false;
@@ -175,7 +170,11 @@ bool TitleSettable() {
     return false;
   }
   // Only a title that can always be given back is set.
-  return OpenOwnDescriptor();
+  if (titleFd < 0) {
+    titleFd =
+        open("/proc/self/fd/1", O_WRONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+  }
+  return titleFd >= 0;
 }
 
 void SetTitle(std::string_view title) {

@@ -217,8 +217,6 @@ std::size_t PiecesTaken(std::span<const std::string_view> pieces,
 
 }  // namespace
 
-void PrepareConsoleWrites() {}
-
 std::size_t WriteToConsole(std::span<const std::string_view> pieces) {
   // A handle to this thread that may cancel its writes, kept for its life.
   thread_local const win32::OwnedHandle self(

@@ -68,13 +68,6 @@ bool StopRequested();
 // stream does not take it; gives up on one that has gone.
 void WriteText(std::FILE* stream, std::string_view text);
 
-// Makes the writes of WriteToConsole ones that GiveUpConsoleWrites can
-// break off, where a write could otherwise wait for ever: on a terminal or
-// a pipe (POSIX: through standard output opened again, with a status of
-// its own that never blocks; the user's own descriptor blocks as it did).
-// Before privileges are dropped: it may open the terminal again.
-void PrepareConsoleWrites();
-
 // Writes `pieces` to standard output, in order, in one system call where the
 // system can gather them, so that a line written to standard error
 // meanwhile cannot land inside them. Waits for as long as the console does
@@ -83,9 +76,11 @@ void PrepareConsoleWrites();
 // fewer than all when it has gone or the write was given up.
 std::size_t WriteToConsole(std::span<const std::string_view> pieces);
 // From another thread: breaks off the WriteToConsole under way, where the
-// system allows it (see PrepareConsoleWrites; Windows: a write that
-// CancelSynchronousIo ends), and makes every later one take nothing.
-// Safe to call again, as a write may have begun after the last call.
+// system allows it (POSIX: with a signal to the writing thread, which ends
+// a write to a terminal, pipe or socket with what it took; Windows: a write
+// that CancelSynchronousIo ends), and makes every later one take nothing.
+// To be called again until the write has ended: the signal may come just
+// before it begins.
 void GiveUpConsoleWrites();
 // True when standard output is a pipe whose reader has gone, found without
 // writing anything to it.

@@ -28,10 +28,11 @@ constexpr auto kGiveUpLimit = std::chrono::milliseconds(500);
 
 }  // namespace
 
-Console::Console() : shared_(OutputsShareStream()) {
+Console::Console()
+    : shared_(OutputsShareStream()),
+      reportsOnScreen_(shared_ || (IsTerminal(stdout) && IsTerminal(stderr))) {
   // Run as a daemon, standard output is often the null device: skip it.
   if (IsNullDevice(stdout)) return;
-  PrepareConsoleWrites();
   if (!IsTerminal(stdout)) {
     form_ = Output::kConsole;
     return;
@@ -68,6 +69,12 @@ void Console::Start(std::uint16_t port) {
 
 void Console::Figures(const TitleFigures& figures) {
   if (title_) title_->Figures(figures);
+}
+
+void Console::PushBanner(std::string_view banner) {
+  const std::size_t end = banner.size();
+  Push(banner, std::span(&end, 1));
+  bannerPushed_ = !banner.empty();
 }
 
 void Console::Push(std::string_view records,
@@ -110,11 +117,28 @@ void Console::StopRecords(std::chrono::steady_clock::time_point deadline) {
   // system allows, so that what it took can be counted. Asked again until
   // the writer has left it: a write may have begun after the last call.
   const auto givenUp = std::chrono::steady_clock::now() + kGiveUpLimit;
+  bool ended = false;
   do {
     GiveUpConsoleWrites();
-  } while (!backlog_.WaitUntilIdle(
-               std::min(givenUp, std::chrono::steady_clock::now() + kGather)) &&
-           std::chrono::steady_clock::now() < givenUp);
+    ended = backlog_.WaitUntilIdle(
+        std::min(givenUp, std::chrono::steady_clock::now() + kGather));
+  } while (!ended && std::chrono::steady_clock::now() < givenUp);
+  // A record cut short would run on into the next report, in its colour.
+  // Where the writer is still inside a write, one may yet be.
+  const bool terminal = form_ && *form_ != Output::kConsole;
+  if (terminal && reportsOnScreen_ && (recordCut_ || !ended)) {
+    Report(std::string(*form_ == Output::kColourTerminal ? kColourReset : "") +
+           "\n");
+  }
+}
+
+std::uint64_t Console::NotShown() {
+  const std::uint64_t notShown = backlog_.SkippedInAll();
+  // The banner came first: it is among those not shown only where nothing
+  // was shown at all.
+  return bannerPushed_ && backlog_.ShownInAll() == 0 && notShown > 0
+             ? notShown - 1
+             : notShown;
 }
 
 void Console::End(std::chrono::steady_clock::time_point deadline) {
@@ -180,9 +204,12 @@ void Console::WriteBlocks(const ConsoleBacklog::Turn& turn) {
       if (taken < piece.size()) {
         // Gone, or given up at the end: what got through whole was shown.
         const auto records = ends.subspan(first, slice.records);
-        backlog_.Shown(static_cast<std::size_t>(
-            std::upper_bound(records.begin(), records.end(), start + taken) -
-            records.begin()));
+        const auto whole =
+            std::upper_bound(records.begin(), records.end(), start + taken);
+        backlog_.Shown(static_cast<std::size_t>(whole - records.begin()));
+        const std::size_t shownTo =
+            whole == records.begin() ? start : whole[-1];
+        if (start + taken > shownTo) recordCut_ = true;
         return;
       }
       backlog_.Shown(slice.records);

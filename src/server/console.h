@@ -4,6 +4,7 @@
 #ifndef SYSLOG_LISTEN_SERVER_CONSOLE_H_
 #define SYSLOG_LISTEN_SERVER_CONSOLE_H_
 
+#include <atomic>
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
@@ -48,6 +49,8 @@ class Console {
   // The figures for the title, shown at most once a second, when changed.
   void Figures(const TitleFigures& figures);
 
+  // The banner, first of all, in one piece; not counted among the records.
+  void PushBanner(std::string_view banner);
   // Records composed in form(), as ConsoleBacklog::Push takes them; none is
   // nothing.
   void Push(std::string_view records, std::span<const std::size_t> ends);
@@ -62,7 +65,9 @@ class Console {
   // At the end: waits until the records handed over are written, or
   // `deadline` has passed; then no more are written, and a write under way
   // is broken off, where the system allows, within a moment. NotShown()
-  // then counts every record the console did not take whole.
+  // then counts every record the console did not take whole. A terminal
+  // left inside a record gets its line ended (and its colour reset) before
+  // the next report, where the reports show on the same screen.
   void StopRecords(std::chrono::steady_clock::time_point deadline);
   // Waits for the reports until `deadline`, then gives the terminal its own
   // title back where the server set one, if the terminal takes it by then.
@@ -70,7 +75,7 @@ class Console {
   void End(std::chrono::steady_clock::time_point deadline);
 
   // Records left off the console since the start.
-  std::uint64_t NotShown() { return backlog_.SkippedInAll(); }
+  std::uint64_t NotShown();
 
  private:
   [[noreturn]] void WriteRecords();
@@ -87,6 +92,12 @@ class Console {
 
   std::optional<Output> form_;
   bool shared_ = false;
+  // The reports show where the records do: the same pipe or terminal, or
+  // two terminals.
+  bool reportsOnScreen_ = false;
+  bool bannerPushed_ = false;
+  // The records' writer stopped inside a record.
+  std::atomic<bool> recordCut_{false};
   std::mutex sharedStream_;
   bool recordsThreaded_ = false;
   bool reportsThreaded_ = false;

@@ -174,6 +174,7 @@ void ConsoleBacklog::Shown(std::size_t records) {
   // Even once closed: the write under way then may still have got through.
   unshown_ -= records;
   taken_ -= records;
+  shownInAll_ += records;
 }
 
 void ConsoleBacklog::Close() {
@@ -195,6 +196,11 @@ bool ConsoleBacklog::WaitUntilIdle(
 
 bool ConsoleBacklog::Written() const {
   return blocks_.empty() && skipped_ == 0 && !writing_;
+}
+
+std::uint64_t ConsoleBacklog::ShownInAll() {
+  std::lock_guard lock(mutex_);
+  return shownInAll_;
 }
 
 std::uint64_t ConsoleBacklog::SkippedInAll() {

@@ -84,6 +84,8 @@ class ConsoleBacklog {
   // Records skipped since the start and, once closed, those of a turn that
   // were not written whole: with those shown, every record pushed.
   std::uint64_t SkippedInAll();
+  // Records shown since the start.
+  std::uint64_t ShownInAll();
 
  private:
   // Under the lock: appends `record` to the last block, or to a new one if
@@ -113,6 +115,7 @@ class ConsoleBacklog {
   std::size_t peak_ = 0;             // most reserved since last empty
   std::uint64_t skipped_ = 0;        // records skipped since the gap began
   std::uint64_t skippedInAll_ = 0;   // ... and since the start
+  std::uint64_t shownInAll_ = 0;
   std::uint64_t unshown_ = 0;        // queued or taken, not yet written
   std::uint64_t taken_ = 0;          // of those, in the turn taken
   bool writing_ = false;             // a turn taken, not yet released

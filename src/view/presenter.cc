@@ -55,15 +55,22 @@ void Presenter::Ended() {
   EndLine();
 }
 
+void Presenter::Idle() {
+  splitter_.Flush(show_);
+  ShowHeld();
+}
+
 void Presenter::EndLine() {
-  // A character cut short for good: its bytes, escaped as bytes alone.
-  if (!held_.empty()) {
-    AppendTerminalEscaped(text_, held_);
-    held_.clear();
-    lineStart_ = false;
-  }
+  ShowHeld();
   if (!lineStart_) text_.push_back('\n');
   lineStart_ = true;
+}
+
+void Presenter::ShowHeld() {
+  if (held_.empty()) return;
+  AppendTerminalEscaped(text_, held_);
+  held_.clear();
+  lineStart_ = false;
 }
 
 void Presenter::Show(const Piece& piece) {

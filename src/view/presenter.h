@@ -37,8 +37,9 @@ class Presenter final : public FollowSink {
   void Ended() override;
   void Note(FollowNote note) override { note_(note); }
 
-  // The file has stopped growing: what is held is shown.
-  void Idle() { splitter_.Flush(show_); }
+  // The file has stopped growing: what is held is shown, a character cut
+  // short included.
+  void Idle();
   // Ends the line shown last if it has no end: before a line of our own.
   void EndLine();
 
@@ -49,6 +50,9 @@ class Presenter final : public FollowSink {
 
  private:
   void Show(const Piece& piece);
+  // Shows a character's first bytes whose rest has not come, as bytes
+  // alone.
+  void ShowHeld();
 
   const Output form_;
   const std::function<void(FollowNote)> note_;

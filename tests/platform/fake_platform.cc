@@ -1,5 +1,6 @@
 #include "platform/fake_platform.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -47,7 +48,7 @@ FileWrite WriteToFile(std::FILE*, std::string_view bytes) {
 
 bool IsNullDevice(std::FILE*) { return false; }
 
-bool IsTerminal(std::FILE*) { return false; }
+bool IsTerminal(std::FILE*) { return script.terminal; }
 
 bool TerminalColours() { return false; }
 
@@ -142,11 +143,13 @@ bool StopRequested() { return script.stop; }
 
 void EndAfterStop() { std::_Exit(0); }
 
-void PrepareConsoleWrites() {}
-
 std::size_t WriteToConsole(std::span<const std::string_view> pieces) {
   std::size_t taken = 0;
   for (const std::string_view piece : pieces) taken += piece.size();
+  if (script.consoleTakes) {
+    taken = std::min(taken, *script.consoleTakes);
+    *script.consoleTakes -= taken;
+  }
   return taken;
 }
 

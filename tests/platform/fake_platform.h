@@ -3,6 +3,7 @@
 #ifndef SYSLOG_LISTEN_TESTS_PLATFORM_FAKE_PLATFORM_H_
 #define SYSLOG_LISTEN_TESTS_PLATFORM_FAKE_PLATFORM_H_
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -24,6 +25,10 @@ struct Script {
   // next receive ends the run.
   int firstBatch = 0;
   bool diskFull = false;
+  // Where set, the console takes this many bytes in all, then nothing more.
+  std::optional<std::size_t> consoleTakes{};
+  // Standard output and error are terminals (without colours or a title).
+  bool terminal = false;
   // Filled by the fake: "open <name>", "start", "socket", "bind <port>".
   std::vector<std::string> calls{};
 };

@@ -37,14 +37,15 @@ TEST(Presenter, RecordsOnLinesOfTheirOwnInTheConsolesWording) {
 }
 
 // A character that a read cut in two is shown whole once its rest comes;
-// one cut short for good shows as bytes alone, escaped where they would be
-// C1 controls.
+// one cut short when the file stops growing shows as bytes alone, escaped
+// where they would be C1 controls.
 TEST(Presenter, ACharacterCutByAReadIsShownWhole) {
   Presenter presenter(Output::kTerminal, [](FollowNote) {});
   for (const char* piece : {"a\xe2\x80", "\x9b b\xd1", "\x80 \xe2\x80"}) {
     presenter.Bytes(piece);
-    presenter.Idle();
   }
+  EXPECT_EQ("a\xe2\x80\x9b b\xd1\x80 ", presenter.text());
+  presenter.Idle();
   presenter.EndLine();
   EXPECT_EQ("a\xe2\x80\x9b b\xd1\x80 \xe2\\x80\n", presenter.text());
 }
