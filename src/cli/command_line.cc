@@ -87,10 +87,14 @@ CommandLine ParseCommandLine(int argc, const char* const* argv) {
   // server will listen on, which a later -p may set.
   std::vector<std::string_view> skipped;
   std::optional<std::string_view> portValue;
-  const auto fail = [&](std::string message) {
+  // Where the scan ends without a server, it listens nowhere.
+  const auto noteSkipped = [&] {
     for (const std::string_view word : skipped) {
       result.notes.push_back(NoteOn(word, std::nullopt));
     }
+  };
+  const auto fail = [&](std::string message) {
+    noteSkipped();
     return Failure(programName, std::move(message), std::move(result.notes));
   };
   for (int i = 1; i < argc; ++i) {
@@ -108,6 +112,7 @@ CommandLine ParseCommandLine(int argc, const char* const* argv) {
     switch (arg[1]) {
       case 'h':
       case 'H':
+        noteSkipped();
         result.output = UsageText(programName);
         result.exitCode = kExitCommandLine;
         return result;

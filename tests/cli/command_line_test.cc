@@ -131,8 +131,9 @@ TEST(ParseCommandLine, SkippedWordsAndOddPortsGetNotes) {
       {{"prog", "36103", "-p", "36103", "514"},
        {noted("36103"), noted("514", true)}},
       {{"prog", "514"}, {noted("514")}},
-      // The command line fails: it listens nowhere.
+      // The command line fails, or asks for help: it listens nowhere.
       {{"prog", "36103", "-p", "36103", "-x"}, {noted("36103", true)}},
+      {{"prog", "600", "/?", "-h", "x"}, {noted("600", true), help("/?")}},
       {{"prog", "/?", "/H", "/Help", "help", "-t"},
        {help("/?"), help("/H"), help("/Help"), help("help")}},
       // Only the last -p counts.
