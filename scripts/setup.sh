@@ -28,17 +28,17 @@ echo "setup: installing$missing"
 # testing is to run on its own (a policy of the machine's own is kept).
 policy=${SETUP_POLICY_RC_D:-/usr/sbin/policy-rc.d}
 if [ ! -e "$policy" ]; then
-  created=""
+  # Ours once it is there: a stop at sudo's password prompt, before it is,
+  # asks for no password again.
   remove_policy() {
-    [ -z "$created" ] || $as_root rm -f "$policy"
+    if [ -e "$policy" ]; then $as_root rm -f "$policy" || true; fi
   }
   # Whatever ends the script: dash runs no EXIT trap when a signal ends it,
   # so each removes the file first, then ends it as it would have.
   trap remove_policy EXIT
   for signal in INT TERM HUP; do
-    trap "remove_policy; trap - $signal EXIT; kill -$signal \$\$" "$signal"
+    trap "trap - EXIT $signal; remove_policy; kill -$signal \$\$" "$signal"
   done
-  created=yes
   $as_root sh -c "printf '#!/bin/sh\nexit 101\n' >\"\$1\" && chmod +x \"\$1\"" \
     sh "$policy"
 fi
