@@ -39,7 +39,8 @@ class UdpSocket {
   int port_ = 0;
 };
 
-// A port that was free a moment ago.
+// A port that was free a moment ago, where it can be one that no socket
+// bound to port 0 (a sender's) can take meanwhile.
 int FreeUdpPort();
 
 // Sends one datagram once the receive queue of `port` has room, so that no
