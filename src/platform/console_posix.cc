@@ -29,7 +29,7 @@ namespace {
 std::atomic<bool> givenUp{false};
 // The thread inside such a write, and whether there is one: the signal
 // that breaks the write off goes to it.
-pthread_t writer;
+std::atomic<pthread_t> writer{};
 std::atomic<bool> writing{false};
 // Breaks a write off: installed without SA_RESTART, so that the write
 // returns what it took so far. Its default action, to be ignored, would not.
@@ -94,7 +94,7 @@ void WriteText(std::FILE* stream, std::string_view text) {
 }
 
 std::size_t WriteToConsole(std::span<const std::string_view> pieces) {
-  writer = pthread_self();
+  writer.store(pthread_self());
   writing.store(true);
   const std::size_t taken = WriteAll(STDOUT_FILENO, pieces, true);
   writing.store(false);
@@ -110,14 +110,20 @@ void GiveUpConsoleWrites() {
   }
   // The signal may come just before the write begins, and break nothing
   // off: the caller asks again.
-  if (writing.load()) pthread_kill(writer, kBreakOff);
+  if (writing.load()) pthread_kill(writer.load(), kBreakOff);
 }
 
 bool OutputsShareStream() {
   struct stat out;
   struct stat err;
-  return fstat(STDOUT_FILENO, &out) == 0 && fstat(STDERR_FILENO, &err) == 0 &&
-         out.st_dev == err.st_dev && out.st_ino == err.st_ino;
+  if (fstat(STDOUT_FILENO, &out) != 0 || fstat(STDERR_FILENO, &err) != 0) {
+    return false;
+  }
+  // A terminal opened twice (2>/dev/tty) is one device under two names.
+  if (S_ISCHR(out.st_mode) && S_ISCHR(err.st_mode)) {
+    return out.st_rdev == err.st_rdev;
+  }
+  return out.st_dev == err.st_dev && out.st_ino == err.st_ino;
 }
 
 bool IsNullDevice(std::FILE* stream) {

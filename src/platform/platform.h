@@ -87,7 +87,8 @@ void GiveUpConsoleWrites();
 bool ConsoleGone();
 
 // True when standard output and standard error are the same pipe, terminal
-// or file, where a write to one could land inside a write to the other.
+// (under one name or two) or file, where a write to one could land inside
+// a write to the other.
 bool OutputsShareStream();
 
 // True when `stream` writes to the null device, where writing is wasted.

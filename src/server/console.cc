@@ -28,9 +28,7 @@ constexpr auto kGiveUpLimit = std::chrono::milliseconds(500);
 
 }  // namespace
 
-Console::Console()
-    : shared_(OutputsShareStream()),
-      reportsOnScreen_(shared_ || (IsTerminal(stdout) && IsTerminal(stderr))) {
+Console::Console() : shared_(OutputsShareStream()) {
   // Run as a daemon, standard output is often the null device: skip it.
   if (IsNullDevice(stdout)) return;
   if (!IsTerminal(stdout)) {
@@ -40,6 +38,8 @@ Console::Console()
   backlog_.SliceAt(kTerminalSlice);
   form_ = ColoursWanted() && TerminalColours() ? Output::kColourTerminal
                                                : Output::kTerminal;
+  lineEnd_ =
+      std::string(form_ == Output::kColourTerminal ? kColourReset : "") + "\n";
   if (TitleSettable()) title_.emplace();
 }
 
@@ -72,9 +72,10 @@ void Console::Figures(const TitleFigures& figures) {
 }
 
 void Console::PushBanner(std::string_view banner) {
+  // Before the writer can take it: the backlog's lock orders the two.
+  bannerPushed_ = !banner.empty();
   const std::size_t end = banner.size();
   Push(banner, std::span(&end, 1));
-  bannerPushed_ = !banner.empty();
 }
 
 void Console::Push(std::string_view records,
@@ -125,20 +126,13 @@ void Console::StopRecords(std::chrono::steady_clock::time_point deadline) {
   } while (!ended && std::chrono::steady_clock::now() < givenUp);
   // A record cut short would run on into the next report, in its colour.
   // Where the writer is still inside a write, one may yet be.
-  const bool terminal = form_ && *form_ != Output::kConsole;
-  if (terminal && reportsOnScreen_ && (recordCut_ || !ended)) {
-    Report(std::string(*form_ == Output::kColourTerminal ? kColourReset : "") +
-           "\n");
-  }
+  if (shared_ && (recordCut_ || !ended)) Report(lineEnd_);
 }
 
 std::uint64_t Console::NotShown() {
   const std::uint64_t notShown = backlog_.SkippedInAll();
-  // The banner came first: it is among those not shown only where nothing
-  // was shown at all.
-  return bannerPushed_ && backlog_.ShownInAll() == 0 && notShown > 0
-             ? notShown - 1
-             : notShown;
+  return bannerPushed_ && !bannerShown_ && notShown > 0 ? notShown - 1
+                                                        : notShown;
 }
 
 void Console::End(std::chrono::steady_clock::time_point deadline) {
@@ -201,6 +195,10 @@ void Console::WriteBlocks(const ConsoleBacklog::Turn& turn) {
         const auto lock = LockShared();
         taken = WriteToConsole({&piece, 1});
       }
+      // The banner is the first record the writer is given.
+      if (std::exchange(firstWrite_, false)) {
+        bannerShown_ = bannerPushed_ && taken >= ends[0];
+      }
       if (taken < piece.size()) {
         // Gone, or given up at the end: what got through whole was shown.
         const auto records = ends.subspan(first, slice.records);
@@ -209,7 +207,7 @@ void Console::WriteBlocks(const ConsoleBacklog::Turn& turn) {
         backlog_.Shown(static_cast<std::size_t>(whole - records.begin()));
         const std::size_t shownTo =
             whole == records.begin() ? start : whole[-1];
-        if (start + taken > shownTo) recordCut_ = true;
+        if (start + taken > shownTo && !backlog_.Showing()) CutAtTheEnd();
         return;
       }
       backlog_.Shown(slice.records);
@@ -217,6 +215,13 @@ void Console::WriteBlocks(const ConsoleBacklog::Turn& turn) {
       first += slice.records;
     }
   }
+}
+
+void Console::CutAtTheEnd() {
+  recordCut_ = true;
+  // Where the reports do not share the terminal, its line is ended on it,
+  // if it takes that before the end (the stop waits only so long).
+  if (!shared_ && !lineEnd_.empty()) WriteText(stdout, lineEnd_);
 }
 
 void Console::WriteReports() {

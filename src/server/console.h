@@ -66,8 +66,9 @@ class Console {
   // `deadline` has passed; then no more are written, and a write under way
   // is broken off, where the system allows, within a moment. NotShown()
   // then counts every record the console did not take whole. A terminal
-  // left inside a record gets its line ended (and its colour reset) before
-  // the next report, where the reports show on the same screen.
+  // left inside a record gets its line ended (and its colour reset): before
+  // the next report, where the reports share it; else right after the
+  // record, if the terminal takes it.
   void StopRecords(std::chrono::steady_clock::time_point deadline);
   // Waits for the reports until `deadline`, then gives the terminal its own
   // title back where the server set one, if the terminal takes it by then.
@@ -82,6 +83,8 @@ class Console {
   // Writes a turn's blocks, slice by slice, until the backlog closes or
   // the console takes less than a slice.
   void WriteBlocks(const ConsoleBacklog::Turn& turn);
+  // The end broke a write off inside a record.
+  void CutAtTheEnd();
   [[noreturn]] void WriteReports();
   // From the records' writer: the title, if it is due.
   void UpdateTitle();
@@ -92,11 +95,15 @@ class Console {
 
   std::optional<Output> form_;
   bool shared_ = false;
-  // The reports show where the records do: the same pipe or terminal, or
-  // two terminals.
-  bool reportsOnScreen_ = false;
+  // What ends a terminal's line, and its colour, where the end cut a
+  // record short; none for other consoles.
+  std::string lineEnd_;
+  // The banner went to the writer; the writer showed it, or found that it
+  // could not.
   bool bannerPushed_ = false;
-  // The records' writer stopped inside a record.
+  std::atomic<bool> bannerShown_{false};
+  bool firstWrite_ = true;  // the writer's own
+  // The end cut a record short.
   std::atomic<bool> recordCut_{false};
   std::mutex sharedStream_;
   bool recordsThreaded_ = false;

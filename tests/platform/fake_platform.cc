@@ -2,8 +2,10 @@
 
 #include <algorithm>
 #include <chrono>
+#include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
+#include <mutex>
 #include <thread>
 #include <utility>
 
@@ -33,9 +35,14 @@ void WriteReport(std::string_view line) {
   std::fwrite(line.data(), 1, line.size(), stderr);
 }
 
-void WriteText(std::FILE*, std::string_view) {}
+// Written to standard output: shown on standard error, marked.
+void WriteText(std::FILE* stream, std::string_view text) {
+  if (stream != stdout) return;
+  std::fputs("[console]", stderr);
+  std::fwrite(text.data(), 1, text.size(), stderr);
+}
 
-bool OutputsShareStream() { return false; }
+bool OutputsShareStream() { return script.shared; }
 
 FileBytes FileText(std::string_view bytes, std::span<const std::size_t> ends) {
   return {bytes, ends};
@@ -143,17 +150,35 @@ bool StopRequested() { return script.stop; }
 
 void EndAfterStop() { std::_Exit(0); }
 
+namespace {
+std::mutex consoleMutex;
+std::condition_variable consoleGivenUp;
+bool givenUp = false;
+}  // namespace
+
+// A console that takes what the script allows, then stalls until the writes
+// are given up.
 std::size_t WriteToConsole(std::span<const std::string_view> pieces) {
-  std::size_t taken = 0;
-  for (const std::string_view piece : pieces) taken += piece.size();
-  if (script.consoleTakes) {
-    taken = std::min(taken, *script.consoleTakes);
-    *script.consoleTakes -= taken;
+  std::size_t size = 0;
+  for (const std::string_view piece : pieces) size += piece.size();
+  if (!script.consoleTakes) return size;
+  std::unique_lock lock(consoleMutex);
+  const std::size_t taken = std::min(size, *script.consoleTakes);
+  *script.consoleTakes -= taken;
+  if (taken < size) {
+    consoleGivenUp.wait_for(lock, std::chrono::seconds(20),
+                            [] { return givenUp; });
   }
   return taken;
 }
 
-void GiveUpConsoleWrites() {}
+void GiveUpConsoleWrites() {
+  {
+    std::lock_guard lock(consoleMutex);
+    givenUp = true;
+  }
+  consoleGivenUp.notify_all();
+}
 
 bool ConsoleGone() { return false; }
 

@@ -25,10 +25,13 @@ struct Script {
   // next receive ends the run.
   int firstBatch = 0;
   bool diskFull = false;
-  // Where set, the console takes this many bytes in all, then nothing more.
+  // Where set, the console takes this many bytes in all, then nothing more
+  // until its writes are given up.
   std::optional<std::size_t> consoleTakes{};
-  // Standard output and error are terminals (without colours or a title).
+  // Standard output and error are terminals (without colours or a title),
+  // and the same one.
   bool terminal = false;
+  bool shared = false;
   // Filled by the fake: "open <name>", "start", "socket", "bind <port>".
   std::vector<std::string> calls{};
 };

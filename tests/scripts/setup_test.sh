@@ -4,11 +4,14 @@
 # script ends. With stand-ins for id (a user, not root), sudo, dpkg-query
 # and apt-get on the PATH and the policy file in a folder of the test's
 # own, nothing is installed and nothing outside that folder is written.
-# Each stop signal is sent as a terminal sends it (to the whole process
-# group, apt-get included) and as `kill` sends it (to the script alone,
-# which ends once apt-get has); a stop also comes at sudo's password
-# prompt, before the file is there, and with a removal that fails.
+# Each signal that ends it is sent as a terminal sends it (to the whole
+# process group, apt-get included) and as `kill` sends it (to the script
+# alone, which ends once apt-get has); a stop also comes at sudo's
+# password prompt, before the file is there, and with a removal that
+# fails.
 set -eu
+# SIGQUIT's default action dumps core.
+ulimit -c 0
 setup=$(cd "$(dirname "$0")/../../scripts" && pwd)/setup.sh
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
@@ -84,7 +87,8 @@ run() {
   # shell's background job would ignore SIGINT); its pid noted first.
   (status=0
   sh -c 'echo $$ >"$WORK/pid"
-    exec setsid env --default-signal=INT,TERM,HUP sh "$0" nothing-real' \
+    exec setsid env --default-signal=INT,QUIT,TERM,HUP,PIPE sh "$0" \
+      nothing-real' \
     "$setup" >"$work/out" 2>&1 || status=$?
   echo $status >"$work/status") &
   if ! wait_for '[ -s "$work/$moment" ]'; then
@@ -115,6 +119,8 @@ run() {
     none) expected=0 ;;
     HUP) expected=129 ;;
     INT) expected=130 ;;
+    QUIT) expected=131 ;;
+    PIPE) expected=141 ;;
     TERM) expected=143 ;;
   esac
   [ "$status" = "$expected" ] ||
@@ -125,10 +131,11 @@ run() {
 }
 
 run none script installing 1
-for signal in INT TERM HUP; do
+for signal in INT QUIT TERM HUP; do
   run "$signal" group installing 1
   run "$signal" script installing 1
 done
+run PIPE script installing 1
 export PROMPT=1
 run INT group prompting 0
 unset PROMPT
