@@ -34,9 +34,10 @@ if [ ! -e "$policy" ]; then
     if [ -e "$policy" ]; then $as_root rm -f "$policy" || true; fi
   }
   # Whatever ends the script: dash runs no EXIT trap when a signal ends it,
-  # so each removes the file first, then ends it as it would have.
+  # so each (Ctrl+C, Ctrl+\, kill, a closed terminal or pipe) removes the
+  # file first, then ends it as it would have.
   trap remove_policy EXIT
-  for signal in INT TERM HUP; do
+  for signal in INT QUIT TERM HUP PIPE; do
     trap "trap - EXIT $signal; remove_policy; kill -$signal \$\$" "$signal"
   done
   $as_root sh -c "printf '#!/bin/sh\nexit 101\n' >\"\$1\" && chmod +x \"\$1\"" \
