@@ -22,35 +22,33 @@ export WORK="$work"
 # Not root, so that sudo is asked; nothing is installed.
 printf '#!/bin/sh\necho 1000\n' >"$work/bin/id"
 printf '#!/bin/sh\nexit 1\n' >"$work/bin/dpkg-query"
-# Says what it was asked to run; waits, as at a password prompt, before
-# the policy file is made when PROMPT is set; fails to remove it when
-# RM_FAILS is set.
-cat >"$work/bin/sudo" <<'EOF'
+# Says it has come to moment $1, then waits to be told to finish (or is
+# ended), for 30 s at most.
+cat >"$work/bin/hold" <<'EOF'
 #!/bin/sh
-echo "$1" >>"$WORK/sudo.log"
-if [ -n "${PROMPT:-}" ] && [ "$1" = sh ]; then
-  echo $$ >"$WORK/prompting"
-  i=0
-  while [ ! -e "$WORK/finish" ] && [ $i -lt 300 ]; do
-    sleep 0.1
-    i=$((i + 1))
-  done
-fi
-[ -n "${RM_FAILS:-}" ] && [ "$1" = rm ] && exit 1
-exec "$@"
-EOF
-# The install says it runs, and whether services were kept from starting,
-# then waits to be told to finish (or ended), for 30 s at most.
-cat >"$work/bin/apt-get" <<'EOF'
-#!/bin/sh
-[ "$1" = update ] && exit 0
-[ -x "$SETUP_POLICY_RC_D" ] && echo kept >"$WORK/policy"
-echo $$ >"$WORK/installing"
+echo $$ >"$WORK/$1"
 i=0
 while [ ! -e "$WORK/finish" ] && [ $i -lt 300 ]; do
   sleep 0.1
   i=$((i + 1))
 done
+EOF
+# Says what it was asked to run; holds, as at a password prompt, before
+# the policy file is made when PROMPT is set; fails to remove it when
+# RM_FAILS is set.
+cat >"$work/bin/sudo" <<'EOF'
+#!/bin/sh
+echo "$1" >>"$WORK/sudo.log"
+[ -n "${PROMPT:-}" ] && [ "$1" = sh ] && hold prompting
+[ -n "${RM_FAILS:-}" ] && [ "$1" = rm ] && exit 1
+exec "$@"
+EOF
+# The install says whether services were kept from starting, and holds.
+cat >"$work/bin/apt-get" <<'EOF'
+#!/bin/sh
+[ "$1" = update ] && exit 0
+[ -x "$SETUP_POLICY_RC_D" ] && echo kept >"$WORK/policy"
+hold installing
 EOF
 chmod +x "$work/bin/"*
 PATH="$work/bin:$PATH"
