@@ -320,6 +320,13 @@ TEST(Loopback, WindowsService) {
                Numbered('v', i);
   }
   EXPECT_EQ(0, sc({"net", "stop", "syslog-listen"}));
+  // Wine's net stop may return while the service is still stopping: what
+  // counts is what the file holds once the service says it has stopped.
+  EXPECT_TRUE(WaitUntil([&] {
+    return sc({"sc", "query", "syslog-listen"}) == 0 &&
+           ReadFile(dir.path() / "wine.console.out").find("STOPPED") !=
+               std::string::npos;
+  })) << ReadFile(dir.path() / "wine.console.out");
   EXPECT_EQ("", Mismatch(OnDisk(records), MaskTimestamps(ReadFile(log))));
 }
 
