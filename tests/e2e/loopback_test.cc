@@ -232,7 +232,8 @@ TEST(Loopback, SkippedWordsAndWrappedPortsAreSaidFirst) {
                  .starts_with(expected) &&
              MaskTimestamps(server.ConsoleText()).starts_with(expected) &&
              server.ErrorText().find("; records go to ") != std::string::npos;
-    })) << args[0] << ": " << server.ConsoleText();
+    })) << args[0]
+        << ": " << server.ConsoleText();
     EXPECT_TRUE(server.ErrorText().starts_with(OnDisk(
         note + "syslog-listen: listening on UDP port " + std::to_string(port))))
         << server.ErrorText();
