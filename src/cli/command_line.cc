@@ -32,19 +32,29 @@ bool AsksForHelp(std::string_view word) {
          lower == "help";
 }
 
+constexpr std::string_view kDigits = "0123456789";
+
+// The number that `digits`, decimal digits alone, name, held at 65536 once
+// past it: no port, and no overflow.
+std::uint32_t PortNumber(std::string_view digits) {
+  std::uint32_t value = 0;
+  for (const char c : digits) {
+    value = std::min<std::uint32_t>(
+        value * 10 + static_cast<std::uint32_t>(c - '0'), 65536);
+  }
+  return value;
+}
+
 // The note for `word`, skipped as no option. A word of digits alone that
 // names a port (1 to 65535, as -p would bind it) was likely meant as one,
 // unless the server listens there anyway (`listening`).
 std::string NoteOn(std::string_view word,
                    std::optional<std::uint16_t> listening) {
   if (AsksForHelp(word)) return Fill(kNotAnOptionHelp, word);
-  std::uint32_t value = 0;
-  for (const char c : word) {
-    if (c < '0' || c > '9') return Fill(kNotAnOption, word);
-    // Held at 65536 once past it: no port, and no overflow.
-    value = std::min<std::uint32_t>(
-        value * 10 + static_cast<std::uint32_t>(c - '0'), 65536);
+  if (word.find_first_not_of(kDigits) != std::string_view::npos) {
+    return Fill(kNotAnOption, word);
   }
+  const std::uint32_t value = PortNumber(word);
   if (value == 0 || value == 65536 || value == listening) {
     return Fill(kNotAnOption, word);
   }
@@ -56,21 +66,18 @@ std::string NoteOn(std::string_view word,
 // plain number from 1 to 65535 (white space, a '+' and zeros in front
 // aside) gets none.
 std::string NoteOnPort(std::string_view value, std::uint16_t port) {
-  std::size_t at = value.find_first_not_of(" \t\n\v\f\r");
-  if (at == std::string_view::npos) return "";
-  const bool negative = value[at] == '-';
-  if (value[at] == '+' || value[at] == '-') ++at;
-  std::uint32_t number = 0;
-  for (; at < value.size() && value[at] >= '0' && value[at] <= '9'; ++at) {
-    // Held at 65536 once past it, as above.
-    number = std::min<std::uint32_t>(
-        number * 10 + static_cast<std::uint32_t>(value[at] - '0'), 65536);
-  }
+  std::string_view rest = value.substr(
+      std::min(value.find_first_not_of(" \t\n\v\f\r"), value.size()));
+  const bool negative = rest.starts_with('-');
+  if (negative || rest.starts_with('+')) rest.remove_prefix(1);
+  const std::size_t end =
+      std::min(rest.find_first_not_of(kDigits), rest.size());
+  const std::uint32_t number = PortNumber(rest.substr(0, end));
   const std::string shown = std::to_string(port);
   if (number > 65535 || (negative && number != 0)) {
     return Fill(kPortWrapped, value, shown);
   }
-  return at < value.size() ? Fill(kPortTakenAs, value, shown) : "";
+  return end < rest.size() ? Fill(kPortTakenAs, value, shown) : "";
 }
 
 }  // namespace
@@ -88,13 +95,13 @@ CommandLine ParseCommandLine(int argc, const char* const* argv) {
   std::vector<std::string_view> skipped;
   std::optional<std::string_view> portValue;
   // Where the scan ends without a server, it listens nowhere.
-  const auto noteSkipped = [&] {
+  const auto noteSkipped = [&](std::optional<std::uint16_t> listening) {
     for (const std::string_view word : skipped) {
-      result.notes.push_back(NoteOn(word, std::nullopt));
+      result.notes.push_back(NoteOn(word, listening));
     }
   };
   const auto fail = [&](std::string message) {
-    noteSkipped();
+    noteSkipped(std::nullopt);
     return Failure(programName, std::move(message), std::move(result.notes));
   };
   for (int i = 1; i < argc; ++i) {
@@ -112,7 +119,7 @@ CommandLine ParseCommandLine(int argc, const char* const* argv) {
     switch (arg[1]) {
       case 'h':
       case 'H':
-        noteSkipped();
+        noteSkipped(std::nullopt);
         result.output = UsageText(programName);
         result.exitCode = kExitCommandLine;
         return result;
@@ -145,9 +152,7 @@ CommandLine ParseCommandLine(int argc, const char* const* argv) {
     }
   }
   const auto listening = static_cast<std::uint16_t>(result.settings.port);
-  for (const std::string_view word : skipped) {
-    result.notes.push_back(NoteOn(word, listening));
-  }
+  noteSkipped(listening);
   if (portValue) {
     std::string note = NoteOnPort(*portValue, listening);
     if (!note.empty()) result.notes.push_back(std::move(note));

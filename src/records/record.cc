@@ -121,20 +121,18 @@ void AppendTerminalEscaped(std::string& out, std::string_view text) {
     std::size_t length = 1;  // of what is shown escaped
     if (c < 0x80) {
       if (!IsC0Control(text, i)) continue;
-    } else {
-      length = Utf8LengthAt(text, i);
-      const bool c1 = length == 2 && c == 0xC2 &&
-                      static_cast<unsigned char>(text[i + 1]) <= 0x9F;
-      // Other UTF-8 text shows as itself, and so do bytes alone from A0 up
-      // (Latin-1 letters); a byte alone from 80 to 9F is a C1 control to a
-      // terminal that takes 8-bit ones.
-      if (!c1 && length > 0) {
-        i += length - 1;
-        continue;
-      }
-      if (!c1 && c > 0x9F) continue;
-      length = c1 ? 2 : 1;
+    } else if (const std::size_t sequence = Utf8LengthAt(text, i);
+               sequence == 2 && c == 0xC2 &&
+               static_cast<unsigned char>(text[i + 1]) <= 0x9F) {
+      length = 2;  // the UTF-8 form of a C1 control
+    } else if (sequence > 0) {
+      i += sequence - 1;  // other UTF-8 text shows as itself
+      continue;
+    } else if (c > 0x9F) {
+      continue;  // a byte alone from A0 up: a Latin-1 letter
     }
+    // Here: a C0 control, a C1 control in UTF-8, or a byte alone from 80 to
+    // 9F, which a terminal that takes 8-bit controls acts on as one.
     out.append(text.substr(plain, i - plain));
     const auto last = static_cast<unsigned char>(text[i + length - 1]);
     if (c < 0x80) {

@@ -71,13 +71,6 @@ void Console::Figures(const TitleFigures& figures) {
   if (title_) title_->Figures(figures);
 }
 
-void Console::PushBanner(std::string_view banner) {
-  // Before the writer can take it: the backlog's lock orders the two.
-  bannerPushed_ = !banner.empty();
-  const std::size_t end = banner.size();
-  Push(banner, std::span(&end, 1));
-}
-
 void Console::Push(std::string_view records,
                    std::span<const std::size_t> ends) {
   // None (no console, or nothing gathered): no wake-up for the writer.
@@ -131,8 +124,7 @@ void Console::StopRecords(std::chrono::steady_clock::time_point deadline) {
 
 std::uint64_t Console::NotShown() {
   const std::uint64_t notShown = backlog_.SkippedInAll();
-  return bannerPushed_ && !bannerShown_ && notShown > 0 ? notShown - 1
-                                                        : notShown;
+  return !bannerShown_ && notShown > 0 ? notShown - 1 : notShown;
 }
 
 void Console::End(std::chrono::steady_clock::time_point deadline) {
@@ -195,10 +187,7 @@ void Console::WriteBlocks(const ConsoleBacklog::Turn& turn) {
         const auto lock = LockShared();
         taken = WriteToConsole({&piece, 1});
       }
-      // The banner is the first record the writer is given.
-      if (std::exchange(firstWrite_, false)) {
-        bannerShown_ = bannerPushed_ && taken >= ends[0];
-      }
+      if (std::exchange(firstWrite_, false)) bannerShown_ = taken >= ends[0];
       if (taken < piece.size()) {
         // Gone, or given up at the end: what got through whole was shown.
         const auto records = ends.subspan(first, slice.records);

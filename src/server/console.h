@@ -49,10 +49,9 @@ class Console {
   // The figures for the title, shown at most once a second, when changed.
   void Figures(const TitleFigures& figures);
 
-  // The banner, first of all, in one piece; not counted among the records.
-  void PushBanner(std::string_view banner);
   // Records composed in form(), as ConsoleBacklog::Push takes them; none is
-  // nothing.
+  // nothing. The first one handed over is the banner, which NotShown()
+  // does not count.
   void Push(std::string_view records, std::span<const std::size_t> ends);
   // A line for standard error; "" is nothing.
   void Report(std::string line);
@@ -98,9 +97,7 @@ class Console {
   // What ends a terminal's line, and its colour, where the end cut a
   // record short; none for other consoles.
   std::string lineEnd_;
-  // The banner went to the writer; the writer showed it, or found that it
-  // could not.
-  bool bannerPushed_ = false;
+  // The writer showed the banner, the first record it wrote.
   std::atomic<bool> bannerShown_{false};
   bool firstWrite_ = true;  // the writer's own
   // The end cut a record short.

@@ -70,7 +70,6 @@ bool ConsoleBacklog::Append(std::string_view record) {
     }
     reserved_ += room - kEndRoom;
     blocks_.push_back(std::move(block));
-    blockSlices_.emplace_back();
     blockEnds_.push_back(std::move(ends));
   } else if (reserved_ + kEndRoom > capacity_) {
     return false;
@@ -78,15 +77,7 @@ bool ConsoleBacklog::Append(std::string_view record) {
   reserved_ += kEndRoom;
   peak_ = std::max(peak_, reserved_);
   std::string& block = blocks_.back();
-  std::vector<Slice>& slices = blockSlices_.back();
-  const std::size_t sliceStart =
-      slices.size() < 2 ? 0 : slices[slices.size() - 2].end;
-  if (slices.empty() || block.size() - sliceStart >= sliceSize_) {
-    slices.push_back({block.size(), 0});
-  }
   block.append(record);
-  slices.back().end = block.size();
-  ++slices.back().records;
   // A block holds far less than 4 GiB.
   blockEnds_.back().push_back(static_cast<std::uint32_t>(block.size()));
   ++unshown_;
@@ -102,6 +93,8 @@ void ConsoleBacklog::Take(Turn& turn) {
   std::unique_lock lock(mutex_);
   ready_.wait(lock, [this] { return TurnReady(); });
   TakeReady(turn);
+  lock.unlock();
+  CutIntoSlices(turn);
 }
 
 bool ConsoleBacklog::Take(Turn& turn,
@@ -111,7 +104,29 @@ bool ConsoleBacklog::Take(Turn& turn,
     return false;
   }
   TakeReady(turn);
+  lock.unlock();
+  CutIntoSlices(turn);
   return true;
+}
+
+void ConsoleBacklog::CutIntoSlices(Turn& turn) const {
+  turn.slices.resize(turn.ends.size());
+  for (std::size_t i = 0; i < turn.ends.size(); ++i) {
+    std::vector<Slice>& slices = turn.slices[i];
+    slices.clear();
+    std::size_t sliceStart = 0;
+    std::size_t recordStart = 0;
+    for (const std::uint32_t end : turn.ends[i]) {
+      // A slice takes whole records until it holds sliceSize_ bytes.
+      if (slices.empty() || recordStart - sliceStart >= sliceSize_) {
+        sliceStart = recordStart;
+        slices.push_back({end, 0});
+      }
+      slices.back().end = end;
+      ++slices.back().records;
+      recordStart = end;
+    }
+  }
 }
 
 void ConsoleBacklog::TakeReady(Turn& turn) {
@@ -119,9 +134,7 @@ void ConsoleBacklog::TakeReady(Turn& turn) {
   writing_ = true;
   if (!blocks_.empty()) {
     std::swap(turn.blocks, blocks_);
-    std::swap(turn.slices, blockSlices_);
     std::swap(turn.ends, blockEnds_);
-    blockSlices_.clear();
     blockEnds_.clear();
     for (const std::vector<std::uint32_t>& ends : turn.ends) {
       taken_ += ends.size();
@@ -174,7 +187,6 @@ void ConsoleBacklog::Shown(std::size_t records) {
   // Even once closed: the write under way then may still have got through.
   unshown_ -= records;
   taken_ -= records;
-  shownInAll_ += records;
 }
 
 void ConsoleBacklog::Close() {
@@ -196,11 +208,6 @@ bool ConsoleBacklog::WaitUntilIdle(
 
 bool ConsoleBacklog::Written() const {
   return blocks_.empty() && skipped_ == 0 && !writing_;
-}
-
-std::uint64_t ConsoleBacklog::ShownInAll() {
-  std::lock_guard lock(mutex_);
-  return shownInAll_;
 }
 
 std::uint64_t ConsoleBacklog::SkippedInAll() {

@@ -84,8 +84,6 @@ class ConsoleBacklog {
   // Records skipped since the start and, once closed, those of a turn that
   // were not written whole: with those shown, every record pushed.
   std::uint64_t SkippedInAll();
-  // Records shown since the start.
-  std::uint64_t ShownInAll();
 
  private:
   // Under the lock: appends `record` to the last block, or to a new one if
@@ -99,6 +97,9 @@ class ConsoleBacklog {
   bool TurnReady() const;
   // Under the lock: takes the turn that is ready.
   void TakeReady(Turn& turn);
+  // Cuts a turn's blocks into slices, from where their records end: on the
+  // console side, and off the lock, not on the receive path.
+  void CutIntoSlices(Turn& turn) const;
 
   const std::size_t capacity_;
   const std::size_t blockSize_;
@@ -107,15 +108,13 @@ class ConsoleBacklog {
   std::condition_variable ready_;    // a turn to take
   std::condition_variable written_;  // a turn released
   std::vector<std::string> blocks_;  // queued, not yet taken
-  std::vector<std::vector<Slice>> blockSlices_;  // of each
-  std::vector<std::vector<std::uint32_t>> blockEnds_;  // of each
+  std::vector<std::vector<std::uint32_t>> blockEnds_;  // where records end
   std::vector<std::string> spare_;   // released, kept for reuse
   std::vector<std::vector<std::uint32_t>> spareEnds_;
   std::size_t reserved_ = 0;         // block memory queued or being written
   std::size_t peak_ = 0;             // most reserved since last empty
   std::uint64_t skipped_ = 0;        // records skipped since the gap began
   std::uint64_t skippedInAll_ = 0;   // ... and since the start
-  std::uint64_t shownInAll_ = 0;
   std::uint64_t unshown_ = 0;        // queued or taken, not yet written
   std::uint64_t taken_ = 0;          // of those, in the turn taken
   bool writing_ = false;             // a turn taken, not yet released

@@ -33,7 +33,7 @@ void CutReport::Cut(std::size_t size, std::optional<std::uint32_t> sender) {
 
 std::string CutReport::LineIfDue(Clock::time_point now) {
   if (pending_ == 0 || MillisecondsUntilDue(now) > 0) return "";
-  const bool sized = kind_ == Kind::kLong && largest_ != Datagram::kUnknownSize;
+  const bool sized = largest_ != Datagram::kUnknownSize;
   std::string known;
   if (sized) {
     known =

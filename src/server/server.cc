@@ -120,8 +120,8 @@ class Receiver {
   // listens and writes, and what the user should know of the user the
   // server runs as.
   void Announce(std::string_view banner, const std::string& logPath) {
-    if (console_.form()) console_.PushBanner(banner);
     const std::size_t end = banner.size();
+    if (console_.form()) console_.Push(banner, std::span(&end, 1));
     const std::string written = log_.Write(banner, std::span(&end, 1));
     // Where both show on one screen, the start-up line follows the banner;
     // a console that takes nothing holds up the start only so long.

@@ -21,7 +21,8 @@ namespace {
       .consoleTakes = takes, .terminal = terminal, .shared = shared};
   Console console;
   console.Start(514);
-  console.PushBanner("banner\n");
+  const std::size_t banner[] = {7};
+  console.Push("banner\n", banner);
   std::string records;
   std::vector<std::size_t> ends;
   for (int i = 0; i < 10; ++i) {
