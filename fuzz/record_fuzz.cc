@@ -64,9 +64,6 @@ std::size_t DecodedLength(std::string_view text, std::size_t at) {
 // side by side.
 void CheckEscaped(std::string_view body, std::string_view shown) {
   static constexpr char kHex[] = "0123456789ABCDEF";
-  const auto hex = [&](const char* prefix, unsigned char low) {
-    return std::string(prefix) + kHex[low >> 4] + kHex[low & 15];
-  };
   std::size_t at = 0;
   for (std::size_t i = 0; i < body.size(); ++i) {
     const auto byte = static_cast<unsigned char>(body[i]);
@@ -88,12 +85,14 @@ void CheckEscaped(std::string_view body, std::string_view shown) {
               std::string{'^', static_cast<char>(byte ^ 0x40)});
       at += 2;
     } else if (c1) {
+      const auto low = static_cast<unsigned char>(body[++i]);
       Require(shown.substr(at, 6) ==
-              hex("\\u00", static_cast<unsigned char>(body[++i])));
+              std::string("\\u00") + kHex[low >> 4] + kHex[low & 15]);
       at += 6;
     } else if (length == 0 && byte < 0xA0) {
       // A C1 control to a terminal that takes 8-bit ones.
-      Require(shown.substr(at, 4) == hex("\\x", byte));
+      Require(shown.substr(at, 4) ==
+              std::string("\\x") + kHex[byte >> 4] + kHex[byte & 15]);
       at += 4;
     } else {
       const std::size_t bytes = std::max<std::size_t>(length, 1);

@@ -69,14 +69,6 @@ TEST(View, ShowsRecordsOnePerLineColouredAndFollowsARename) {
     run.SendPaced(s.header + s.severity);
     add(Shown(s.severity, s.severity, terminal ? s.colour : ""));
   }
-  // A byte alone from 80 to 9F is a C1 control (9B: CSI) to a terminal that
-  // takes 8-bit ones.
-  run.SendPaced(
-      "<14>c1 \x9b"
-      "31m");
-  add(Shown("info", terminal ? "c1 \\x9B31m"
-                             : "c1 \x9b"
-                               "31m"));
   EXPECT_TRUE(showsAll()) << Mismatch(OnDisk(expected), shown);
 
   // Renamed: the records the server writes meanwhile, to the old file

@@ -35,11 +35,11 @@ void WriteReport(std::string_view line) {
   std::fwrite(line.data(), 1, line.size(), stderr);
 }
 
-// Written to standard output: shown on standard error, marked.
+// To standard output: on standard error, marked.
 void WriteText(std::FILE* stream, std::string_view text) {
-  if (stream != stdout) return;
-  std::fputs("[console]", stderr);
-  std::fwrite(text.data(), 1, text.size(), stderr);
+  if (stream == stdout)
+    std::fprintf(stderr, "[console]%.*s", static_cast<int>(text.size()),
+                 text.data());
 }
 
 bool OutputsShareStream() { return script.shared; }
@@ -156,8 +156,7 @@ std::condition_variable consoleGivenUp;
 bool givenUp = false;
 }  // namespace
 
-// A console that takes what the script allows, then stalls until the writes
-// are given up.
+// Takes what the script allows, then stalls until the writes are given up.
 std::size_t WriteToConsole(std::span<const std::string_view> pieces) {
   std::size_t size = 0;
   for (const std::string_view piece : pieces) size += piece.size();
@@ -173,10 +172,8 @@ std::size_t WriteToConsole(std::span<const std::string_view> pieces) {
 }
 
 void GiveUpConsoleWrites() {
-  {
-    std::lock_guard lock(consoleMutex);
-    givenUp = true;
-  }
+  std::lock_guard lock(consoleMutex);
+  givenUp = true;
   consoleGivenUp.notify_all();
 }
 

@@ -25,11 +25,9 @@ struct Script {
   // next receive ends the run.
   int firstBatch = 0;
   bool diskFull = false;
-  // Where set, the console takes this many bytes in all, then nothing more
-  // until its writes are given up.
+  // Where set, the console takes this many bytes, then stalls.
   std::optional<std::size_t> consoleTakes{};
-  // Standard output and error are terminals (without colours or a title),
-  // and the same one.
+  // Standard output and error are terminals (no colours, no title); one.
   bool terminal = false;
   bool shared = false;
   // Filled by the fake: "open <name>", "start", "socket", "bind <port>".

@@ -73,31 +73,6 @@ TEST(ConsoleBacklog, QueuesWholeRecordsThenSkipsUntilTheConsoleCaughtUp) {
   EXPECT_EQ(slices, turn.slices[0]);
 }
 
-// At the end, the records queued count as skipped at once, and those of
-// the turn being written once the console side has said how many of them
-// the console took: with those shown, every record pushed is counted.
-TEST(ConsoleBacklog, AtTheEndEveryRecordIsShownOrCounted) {
-  ConsoleBacklog backlog(1024, 32);  // four 8-byte records to a block
-  Push(backlog, Records(0, 4));
-  ConsoleBacklog::Turn turn;
-  backlog.Take(turn);
-  ASSERT_EQ(std::vector<std::uint32_t>({8, 16, 24, 32}), turn.ends[0]);
-  Push(backlog, Records(4, 3));
-  backlog.Close();
-  EXPECT_FALSE(backlog.Showing());
-  Push(backlog, Records(7, 2));
-  // Until the writer has said, all of its turn counts as not shown.
-  EXPECT_EQ(9u, backlog.SkippedInAll());
-  const auto now = std::chrono::steady_clock::now();
-  EXPECT_FALSE(backlog.WaitUntilIdle(now));
-  backlog.Shown(3);  // the console took three whole, and part of the fourth
-  backlog.Release(turn);
-  EXPECT_TRUE(backlog.WaitUntilIdle(now));
-  EXPECT_EQ(6u, backlog.SkippedInAll());
-  // Nothing more is handed out.
-  EXPECT_FALSE(backlog.Take(turn, now + std::chrono::milliseconds(1)));
-}
-
 // The receive side and the console side on two threads, the backlog small
 // enough to overflow again and again: the console shows every record whole,
 // in order, and each gap's count is exactly the records missing there.

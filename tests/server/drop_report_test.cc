@@ -115,24 +115,18 @@ TEST(DropPoll, WhileTrafficFlowsAndOnceAfter) {
 }
 
 // What is known of the largest cut since the last report: its size where
-// the system says it, its sender where the address is at hand; of the
-// first cut at a NUL, its sender. Paced as the drops are.
+// the system says it, its sender where the address is at hand (of a cut at
+// a NUL, the first's); paced as the drops are.
 TEST(CutReport, SaysWhatIsKnownOfTheLargest) {
   constexpr std::size_t kUnknown = Datagram::kUnknownSize;
-  constexpr auto kNul = CutReport::Kind::kNul;
   using Bytes = std::array<unsigned char, 4>;
   const auto a = std::bit_cast<std::uint32_t>(Bytes{10, 0, 0, 1});
   const auto b = std::bit_cast<std::uint32_t>(Bytes{10, 0, 0, 7});
-  const std::string one =
-      "1 datagram longer than 10000 bytes was recorded cut to the first 10000";
-  const std::string many =
-      " datagrams longer than 10000 bytes were recorded cut to the first "
-      "10000";
-  const std::string nul = " recorded up to the NUL, the rest left out";
+  const std::string one = "1 datagram longer than 10000 bytes was";
+  const std::string many = " datagrams longer than 10000 bytes were";
   const struct {
     std::vector<std::pair<std::size_t, std::optional<std::uint32_t>>> cuts;
     std::string head, known;
-    CutReport::Kind kind = CutReport::Kind::kLong;
   } cases[] = {
       {{{65017, b}}, one, " (65017 bytes, from 10.0.0.7)"},
       {{{10001, a}, {65017, b}, {20000, {}}},
@@ -143,53 +137,24 @@ TEST(CutReport, SaysWhatIsKnownOfTheLargest) {
        "2" + many,
        " (the first from 10.0.0.1)"},
       {{{kUnknown, {}}}, one, ""},
-      {{{kUnknown, b}},
-       "1 datagram with a NUL byte was" + nul,
-       " (from 10.0.0.7)",
-       kNul},
-      {{{kUnknown, a}, {kUnknown, b}, {kUnknown, b}},
-       "3 datagrams with a NUL byte were" + nul,
-       " (the first from 10.0.0.1)",
-       kNul},
-      {{{kUnknown, {}}}, "1 datagram with a NUL byte was" + nul, "", kNul},
   };
   const auto t0 = CutReport::Clock::time_point{} + std::chrono::hours(1);
   for (const auto& c : cases) {
-    CutReport report(c.kind);
+    CutReport report;
     for (const auto& [size, sender] : c.cuts) report.Cut(size, sender);
-    EXPECT_EQ("syslog-listen: " + c.head + c.known + "\n",
+    EXPECT_EQ("syslog-listen: " + c.head + " recorded cut to the first 10000" +
+                  c.known + "\n",
               report.LineIfDue(t0));
-    EXPECT_EQ(c.cuts.size(), report.total()) << c.known;
     report.Cut(10001, {});
     EXPECT_EQ(1000, report.MillisecondsUntilDue(t0)) << c.known;
   }
-}
-
-// A datagram is counted cut for what its record leaves out: past the
-// receive's capacity, after a NUL; one reported line each, the long ones
-// first, and both in the account.
-TEST(DropMonitor, CutsOfBothKindsAreReportedAndCounted) {
-  fake::script = {};
-  const auto t0 = DropMonitor::Clock::time_point{} + std::chrono::hours(1);
-  DropMonitor drops(0, t0);
-  drops.Received({.bytes = "whole", .size = 5}, false, true);
-  drops.Received({.bytes = "cut", .size = 10004}, false, false);
-  drops.Received(
-      {.bytes = std::string_view("x\0y", 3), .size = 3, .senderNetOrder = 7},
-      true, true);
-  drops.Received({.bytes = "cut", .size = 10004}, true, false);
+  CutReport nul(CutReport::Kind::kNul);
+  nul.Cut(kUnknown, a);
+  nul.Cut(kUnknown, b);
   EXPECT_EQ(
-      (std::vector<std::string>{
-          "syslog-listen: 2 datagrams longer than 10000 bytes were recorded "
-          "cut to the first 10000 (the largest 10004 bytes)\n",
-          "syslog-listen: 2 datagrams with a NUL byte were recorded up to the "
-          "NUL, the rest left out (the first from 7.0.0.0)\n"}),
-      drops.Check(t0));
-  const Losses lost = drops.Lost(3);
-  EXPECT_EQ(2u, lost.cut);
-  EXPECT_EQ(2u, lost.nulCut);
-  EXPECT_EQ(3u, lost.notShown);
-  EXPECT_TRUE(drops.Finish().empty());
+      "syslog-listen: 2 datagrams with a NUL byte were recorded up to the "
+      "NUL, the rest left out (the first from 10.0.0.1)\n",
+      nul.LineIfDue(t0));
 }
 
 }  // namespace

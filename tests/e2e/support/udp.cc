@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <fstream>
 #include <sstream>
+#include <stdexcept>
 
 #include "support/harness.h"
 
@@ -66,42 +67,24 @@ std::vector<std::string> UdpSocket::ReceiveUntilQuiet(
   return datagrams;
 }
 
-namespace {
-
-// True when a socket on every address could be bound to `port` just now.
-bool PortFree(int port) {
-  const int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-  if (fd < 0) return false;
-  const sockaddr_in address = Loopback(port, true);
-  const bool bound = bind(fd, reinterpret_cast<const sockaddr*>(&address),
-                          sizeof address) == 0;
-  close(fd);
-  return bound;
-}
-
-// The last port the system hands out to sockets bound to port 0.
-int LastEphemeralPort() {
-  std::ifstream range("/proc/sys/net/ipv4/ip_local_port_range");
-  int low = 0;
-  int high = 65535;
-  range >> low >> high;
-  return high;
-}
-
-}  // namespace
-
 int FreeUdpPort() {
-  // Above the ports the system hands out to sockets bound to port 0, as
-  // every sender's is: one could take the port between this look and the
-  // server's bind. Where there is room, that is: each process from a place
-  // of its own, so that tests run side by side do not pick the same.
-  static const int first = LastEphemeralPort() + 1;
-  // Spread: a process may take a few, and pids run on one by one.
+  // Above the ports the system hands to sockets bound to port 0, as every
+  // sender's is, which could take one between this look and the server's
+  // bind; each process from a place of its own, a few apart.
+  static const int first = [] {
+    std::ifstream range("/proc/sys/net/ipv4/ip_local_port_range");
+    int low = 0;
+    int high = 65535;
+    range >> low >> high;
+    return high + 1;
+  }();
   static int next = static_cast<int>(getpid() % 65536) * 97;
-  const int span = 65536 - first;
-  for (int tries = 0; span >= 1000 && tries < 100; ++tries) {
-    const int port = first + next++ % span;
-    if (PortFree(port)) return port;
+  for (int tries = 0; 65536 - first >= 1000 && tries < 100; ++tries) {
+    const int port = first + next++ % (65536 - first);
+    try {
+      return UdpSocket(port, true).port();
+    } catch (const std::runtime_error&) {
+    }
   }
   return UdpSocket(0, true).port();
 }
